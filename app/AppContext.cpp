@@ -1,0 +1,51 @@
+#include "app/AppContext.h"
+
+#include "app/DiagnosticLog.h"
+
+#include <QCryptographicHash>
+#include <QSettings>
+#include <QUuid>
+
+AppContext appContext;
+
+void AppContext::InitLog(QString dir, bool installHandler)
+{
+    appDir = dir;
+    logDir = dir;
+    if (installHandler)
+        qInstallMessageHandler(LogMessageHandler);
+}
+
+QString AppendUtf8(const QString& base, const char* tail)
+{
+    return base + QString::fromUtf8(tail);
+}
+
+QByteArray Md5Hex(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+}
+
+const char* PathSeparator()
+{
+#ifdef Q_OS_WIN
+    return "\\";
+#else
+    return "/";
+#endif
+}
+
+void LoadClientUuid(QString dir)
+{
+    // A candidate is made on every start and thrown away when one is stored.
+    const QByteArray candidate = Md5Hex(QUuid::createUuid().toString().toUtf8());
+
+    QSettings settings(AppendUtf8(dir + "//", "plconfig.ini"), QSettings::IniFormat);
+    const QString stored = settings.value("/config/clientuuid", QVariant()).toString();
+    if (stored.isEmpty()) {
+        settings.setValue("/config/clientuuid", QString::fromLatin1(candidate));
+        appContext.clientUuid = QString::fromLatin1(candidate);
+    } else {
+        appContext.clientUuid = stored;
+    }
+}

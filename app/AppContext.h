@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Process-wide state every subsystem reads: who this installation is and
+// where its files live.
+struct AppContext
+{
+    QString clientUuid;
+    QString appDir;
+
+    // Records dir as the application directory and the log directory; with
+    // installHandler the file log handler takes over Qt's message output.
+    void InitLog(QString dir, bool installHandler);
+};
+
+extern AppContext appContext;
+
+// base followed by the UTF-8 tail, no separator added.
+QString AppendUtf8(const QString& base, const char* tail);
+
+// 32 lower-case hexadecimal digits of the MD5 digest.
+QByteArray Md5Hex(const QByteArray& bytes);
+
+// Reads or creates the client identity in <dir>/plconfig.ini.
+void LoadClientUuid(QString dir);
+
+// The platform's directory separator as a UTF-8 tail for AppendUtf8.
+const char* PathSeparator();

@@ -1,0 +1,174 @@
+#include "app/Pellory.h"
+
+#include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QMap>
+#include <QMenu>
+#include <QTabBar>
+#include <QUrl>
+
+namespace {
+const char kBuildText[] = "1009";
+
+QIcon TabIcon(const char* file)
+{
+    return QIcon::fromTheme("select", QIcon(QString(":/Pellory/images/") + file));
+}
+} // namespace
+
+Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
+{
+    ui.setupUi(this);
+
+    ui.tab_maintools->clear();
+    ui.tab_maintools->addTab(&todaySale, TabIcon("todaysale.png"), tr("今日出货"));
+    ui.tab_maintools->addTab(&orderManager, TabIcon("order.png"), tr("订单管理"));
+    ui.tab_maintools->addTab(&stockManager, TabIcon("stock.png"), tr("库存管理"));
+    ui.tab_maintools->addTab(&todayPurchase, TabIcon("purchase.png"), tr("今日进货"));
+    ui.tab_maintools->addTab(&purchaseManager, TabIcon("purchasemanager.png"), tr("进货管理"));
+    ui.tab_maintools->addTab(&providerManager, TabIcon("provider.png"), tr("供应商管理"));
+
+    ui.tab_maintools->tabBar()->setFixedWidth(width());
+
+    // Connected after the first selection so it runs no refresh.
+    ui.tab_maintools->setCurrentIndex(0);
+    connect(ui.tab_maintools, SIGNAL(currentChanged(int)), this, SLOT(OnCurrentChanged(int)));
+
+    checkVerTimer.start(60000);
+    connect(&checkVerTimer, SIGNAL(timeout()), this, SLOT(OnHandleCheckVerTimeOut()));
+    clockTimer.start(1000);
+    connect(&clockTimer, SIGNAL(timeout()), this, SLOT(OnHandleTimerOut()));
+
+    catchThread.start(QThread::HighestPriority);
+    connect(&catchThread, SIGNAL(notifyResult(QString)), this, SLOT(HandleCatchResult(QString)));
+
+    todaySale.FocusBarcodeInput();
+
+    CreateTrayActions();
+    trayMenu = new QMenu(this);
+    trayMenu->addAction(hideAction);
+    trayMenu->addAction(maximizeAction);
+    trayMenu->addAction(restoreAction);
+    trayMenu->addSeparator();
+    trayMenu->addAction(quitAction);
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setContextMenu(trayMenu);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &Pellory::iconActivated);
+
+    const QIcon icon(":/Pellory/images/exe.png");
+    trayIcon->setIcon(icon);
+    setWindowIcon(icon);
+    trayIcon->setToolTip("Quorrin1009");
+    trayIcon->setVisible(true);
+}
+
+Pellory::~Pellory()
+{
+    catchThread.SetCommand(3);
+    catchThread.quit();
+    catchThread.wait();
+}
+
+void Pellory::CreateTrayActions()
+{
+    hideAction = new QAction(tr("隐藏"), this);
+    connect(hideAction, &QAction::triggered, this, &QWidget::hide);
+    maximizeAction = new QAction(tr("最大化"), this);
+    connect(maximizeAction, &QAction::triggered, this, &QWidget::showMaximized);
+    restoreAction = new QAction(tr("恢复"), this);
+    connect(restoreAction, &QAction::triggered, this, &QWidget::showNormal);
+    quitAction = new QAction(tr("退出"), this);
+    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+}
+
+void Pellory::iconActivated(QSystemTrayIcon::ActivationReason) {}
+
+void Pellory::showMessage() {}
+
+void Pellory::messageClicked() {}
+
+void Pellory::OnHandleSqlInit() {}
+
+void Pellory::HandleCatchResult(QString reply)
+{
+    const QByteArray bytes = reply.toUtf8();
+    if (bytes.size() < 5 || !bytes.contains("verno"))
+        return;
+
+    QByteArray verno = bytes, title = bytes, newinfo = bytes, downurl = bytes;
+    ExtractBetween(verno, "<verno>", "</verno>");
+    ExtractBetween(title, "<title>", "</title>");
+    ExtractBetween(newinfo, "<newinfo>", "</newinfo>");
+    ExtractBetween(downurl, "<downurl>", "</downurl>");
+
+    setWindowTitle(QString::fromUtf8(title));
+    if (verno == kBuildText)
+        return;
+
+    checkVerTimer.stop();
+    const auto answer = MessageBoxes::Ask(nullptr, QMessageBox::Question,
+                                          QStringLiteral("发现新版本 是否下载"),
+                                          QString::fromUtf8(newinfo), true);
+    if (answer == QMessageBox::No)
+        return;
+    // The reply is not authenticated: a local address would start a local program.
+    const QUrl url(QString::fromUtf8(downurl), QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    if (scheme == "http" || scheme == "https")
+        QDesktopServices::openUrl(url);
+}
+
+void Pellory::OnHandleCheckVerTimeOut()
+{
+    catchThread.RequestCheck(1);
+}
+
+void Pellory::OnHandleTimerOut()
+{
+    ui.statusBar->showMessage(
+        QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss zzz"), 0);
+}
+
+void Pellory::OnCurrentChanged(int index)
+{
+    switch (index) {
+    case 0:
+        todaySale.FocusBarcodeInput();
+        break;
+    case 1:
+        orderManager.ReloadOrders();
+        break;
+    case 2:
+        stockManager.RefreshStockList();
+        break;
+    case 3: {
+        QMap<QString, QString> providerMap;
+        for (const ProviderInfo& provider : stockDb.QueryAllProviders(0, 100))
+            providerMap[provider.provider_name] = provider.provider_guid;
+        if (!providerMap.isEmpty()) {
+            todayPurchase.SetProviderMap(providerMap);
+            break;
+        }
+        MessageBoxes::Information(nullptr, "Quorrin1009", QStringLiteral("请先添加配置供应商信息"));
+        ui.tab_maintools->setCurrentIndex(5);
+        break;
+    }
+    case 4:
+        purchaseManager.RefreshPurchaseList();
+        break;
+    default:
+        break;
+    }
+}
+
+void Pellory::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    ui.tab_maintools->tabBar()->setFixedWidth(width());
+}

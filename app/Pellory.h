@@ -1,0 +1,64 @@
+#pragma once
+
+#include "screens/CTOrderManager.h"
+#include "screens/CTProviderManager.h"
+#include "screens/CTStockManager.h"
+#include "screens/CTTPurchaseManager.h"
+#include "screens/CTTodayPurchase.h"
+#include "screens/CTTodaySale.h"
+#include "ui_Pellory.h"
+#include "update/CCatchThread.h"
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+class QAction;
+class QMenu;
+
+class Pellory : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit Pellory(QString appDir, QWidget* parent = nullptr);
+    ~Pellory() override;
+
+    // Read access for tests and the start-up check.
+    QTabWidget* Tabs() const { return ui.tab_maintools; }
+    QStatusBar* StatusBar() const { return ui.statusBar; }
+    QTimer* CheckVerTimer() { return &checkVerTimer; }
+    QMenu* TrayMenu() const { return trayMenu; }
+
+private slots:
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
+    void showMessage();
+    void messageClicked();
+    void HandleCatchResult(QString reply);
+    void OnHandleCheckVerTimeOut();
+    void OnHandleTimerOut();
+    void OnCurrentChanged(int index);
+    void OnHandleSqlInit();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void CreateTrayActions();
+
+    CCatchThread catchThread;
+    QTimer checkVerTimer;
+    QTimer clockTimer;
+    Ui::PelloryClass ui;
+    CTTodaySale todaySale;
+    CTOrderManager orderManager;
+    CTStockManager stockManager;
+    CTTodayPurchase todayPurchase;
+    CTTPurchaseManager purchaseManager;
+    CTProviderManager providerManager;
+    QAction* hideAction = nullptr;
+    QAction* maximizeAction = nullptr;
+    QAction* restoreAction = nullptr;
+    QAction* quitAction = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QMenu* trayMenu = nullptr;
+};

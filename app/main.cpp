@@ -1,0 +1,38 @@
+#include "app/AppContext.h"
+#include "app/Pellory.h"
+#include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QTimer>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    const QString dir = QCoreApplication::applicationDirPath();
+
+    const QString plugins = AppendUtf8(dir, "/sqldrivers/");
+    QCoreApplication::addLibraryPath(plugins);
+    qDebug() << plugins;
+
+    LoadClientUuid(dir);
+    appContext.InitLog(dir, false);
+    stockDb.OpenStockDb(QString());
+
+    Pellory window(dir, nullptr);
+    window.setWindowTitle(QStringLiteral("Quorrin1009"));
+    window.setWindowIcon(QIcon::fromTheme("select", QIcon(":/Pellory/images/exe.png")));
+    window.show();
+
+    // A store that did not open would look to the shopkeeper like lost data
+    // and silently drop every sale: say so once the window is up.
+    if (!stockDb.IsOpen()) {
+        QTimer::singleShot(0, &window, [] {
+            MessageBoxes::Information(nullptr, "Quorrin1009",
+                                      QStringLiteral("数据库打开失败，数据将无法保存\n") +
+                                          stockDb.OpenErrorText());
+        });
+    }
+    return app.exec();
+}

@@ -1,0 +1,5 @@
+#include "screens/CTOrderManager.h"
+
+CTOrderManager::CTOrderManager(QWidget* parent) : QDialog(parent) {}
+
+void CTOrderManager::ReloadOrders() {}

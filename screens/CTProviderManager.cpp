@@ -1,0 +1,4 @@
+#include "screens/CTProviderManager.h"
+
+CTProviderManager::CTProviderManager(QWidget* parent) : QDialog(parent) {}
+

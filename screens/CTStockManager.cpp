@@ -1,0 +1,5 @@
+#include "screens/CTStockManager.h"
+
+CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent) {}
+
+void CTStockManager::RefreshStockList() {}

@@ -1,0 +1,5 @@
+#include "screens/CTTodayPurchase.h"
+
+CTTodayPurchase::CTTodayPurchase(QWidget* parent) : QDialog(parent) {}
+
+void CTTodayPurchase::SetProviderMap(QMap<QString, QString>) {}

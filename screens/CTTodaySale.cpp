@@ -1,0 +1,5 @@
+#include "screens/CTTodaySale.h"
+
+CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent) {}
+
+void CTTodaySale::FocusBarcodeInput() {}

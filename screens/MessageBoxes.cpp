@@ -1,0 +1,62 @@
+#include "screens/MessageBoxes.h"
+
+#include <QPushButton>
+#include <QQueue>
+
+namespace {
+bool testMode = false;
+QQueue<QMessageBox::StandardButton> answers;
+QList<MessageBoxes::Shown> shown;
+
+QMessageBox::StandardButton TestAnswer(QMessageBox::StandardButton fallback)
+{
+    return answers.isEmpty() ? fallback : answers.dequeue();
+}
+} // namespace
+
+void MessageBoxes::Information(QWidget* parent, const QString& title, const QString& text,
+                               QMessageBox::StandardButton button)
+{
+    if (testMode) {
+        shown.append({QMessageBox::Information, title, text});
+        TestAnswer(button);
+        return;
+    }
+    QMessageBox::information(parent, title, text, button);
+}
+
+QMessageBox::StandardButton MessageBoxes::Ask(QWidget* parent, QMessageBox::Icon icon,
+                                              const QString& title, const QString& text,
+                                              bool chineseButtons)
+{
+    if (testMode) {
+        shown.append({icon, title, text});
+        return TestAnswer(QMessageBox::No);
+    }
+    QMessageBox box(icon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    if (chineseButtons) {
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    }
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void MessageBoxes::SetTestMode(bool on)
+{
+    testMode = on;
+    answers.clear();
+    shown.clear();
+}
+
+void MessageBoxes::SetNextAnswer(QMessageBox::StandardButton answer)
+{
+    testMode = true;
+    answers.enqueue(answer);
+}
+
+QList<MessageBoxes::Shown> MessageBoxes::TakeShown()
+{
+    QList<Shown> taken;
+    taken.swap(shown);
+    return taken;
+}

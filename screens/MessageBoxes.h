@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+
+// Every message box of the program goes through here, so tests can answer
+// the next box in advance and check what it said instead of racing a timer.
+class MessageBoxes
+{
+public:
+    // Information box with one button.
+    static void Information(QWidget* parent, const QString& title, const QString& text,
+                            QMessageBox::StandardButton button = QMessageBox::Ok);
+
+    // Yes/No question. With chineseButtons the buttons read "是" and "否".
+    // Returns the button pressed (NoButton when the box was closed otherwise).
+    static QMessageBox::StandardButton Ask(QWidget* parent, QMessageBox::Icon icon,
+                                           const QString& title, const QString& text,
+                                           bool chineseButtons);
+
+    struct Shown
+    {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+    };
+
+    // Test hooks. Once test mode is on no box is ever shown: each box takes
+    // the next queued answer, or Ok for information and No for questions.
+    static void SetTestMode(bool on);
+    static void SetNextAnswer(QMessageBox::StandardButton answer);
+    static QList<Shown> TakeShown();
+};

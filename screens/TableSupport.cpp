@@ -1,0 +1,93 @@
+#include "screens/TableSupport.h"
+
+#include "screens/MessageBoxes.h"
+
+#include <QCursor>
+#include <QLineEdit>
+#include <QMenu>
+
+namespace TableSupport {
+
+QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringList& headers,
+                                QHeaderView::ResizeMode mode)
+{
+    auto* model = new QStandardItemModel(0, headers.size(), owner);
+    for (int column = 0; column < headers.size(); ++column)
+        model->setHeaderData(column, Qt::Horizontal, headers.at(column));
+    view->horizontalHeader()->setSectionResizeMode(mode);
+    view->setShowGrid(true);
+    view->setGridStyle(Qt::DotLine);
+    view->setModel(model);
+    return model;
+}
+
+void MakeReadOnlyRowSelection(QTableView* view)
+{
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+void ClearRows(QStandardItemModel* model)
+{
+    while (model->rowCount() > 0)
+        model->removeRow(0);
+}
+
+QList<QStandardItem*> MakeItems(const QStringList& texts)
+{
+    QList<QStandardItem*> items;
+    for (const QString& text : texts)
+        items.append(new QStandardItem(text));
+    return items;
+}
+
+int PopupRowMenu(QTableView* view, const QPoint& pos, QMenu* menu)
+{
+    const QModelIndex index = view->indexAt(pos);
+    if (index.isValid())
+        menu->exec(QCursor::pos());
+    return index.isValid() ? index.row() : -1;
+}
+
+bool ConfirmDelete(const QString& question)
+{
+    return MessageBoxes::Ask(nullptr, QMessageBox::NoIcon, QStringLiteral("提示"), question,
+                             false) == QMessageBox::Yes;
+}
+
+void FinishDelete(QStandardItemModel* model, int row, bool ok)
+{
+    if (ok) {
+        model->removeRow(row);
+        return;
+    }
+    MessageBoxes::Information(nullptr, QStringLiteral("Quorrin1009"),
+                              QStringLiteral("删除失败，数据未更改"));
+}
+
+QString CellText(const QStandardItemModel* model, int row, int column)
+{
+    const QStandardItem* item = model->item(row, column);
+    return item ? item->text() : QString();
+}
+
+} // namespace TableSupport
+
+ValidatingDelegate::ValidatingDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+
+void ValidatingDelegate::SetColumnValidator(int column, ValidatorFactory factory)
+{
+    factories.insert(column, std::move(factory));
+}
+
+QWidget* ValidatingDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                          const QModelIndex& index) const
+{
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    auto* lineEdit = qobject_cast<QLineEdit*>(editor);
+    const auto factory = factories.find(index.column());
+    if (lineEdit && factory != factories.end())
+        lineEdit->setValidator((*factory)(lineEdit));
+    return editor;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QHeaderView>
+#include <QList>
+#include <QStandardItem>
+#include <QStandardItemModel>
+#include <QStringList>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QValidator>
+#include <functional>
+
+class QMenu;
+
+// Table plumbing shared by every screen: one way to set a table up, refill
+// it, pop up its row menu and confirm a deletion.
+namespace TableSupport {
+
+// A model with one column per header (texts already translated), shown in
+// view with a dotted grid and the given header resize mode. owner keeps it.
+QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringList& headers,
+                                QHeaderView::ResizeMode mode);
+
+// Whole rows, one at a time, no editing.
+void MakeReadOnlyRowSelection(QTableView* view);
+
+// Removes row 0 until none is left.
+void ClearRows(QStandardItemModel* model);
+
+// One item per text, default flags; the caller may adjust flags before
+// appending so that filling a table emits no itemChanged.
+QList<QStandardItem*> MakeItems(const QStringList& texts);
+
+// Row under pos (-1 when none); pops menu up at the cursor when on a row.
+int PopupRowMenu(QTableView* view, const QPoint& pos, QMenu* menu);
+
+// The "提示" Yes/No box of every deletion; true only for Yes.
+bool ConfirmDelete(const QString& question);
+
+// Removes row when ok, otherwise keeps it and tells the user nothing changed.
+void FinishDelete(QStandardItemModel* model, int row, bool ok);
+
+// Text of a cell, empty when the cell does not exist.
+QString CellText(const QStandardItemModel* model, int row, int column);
+
+} // namespace TableSupport
+
+// Item delegate whose editors accept only what a column's validator allows.
+class ValidatingDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    using ValidatorFactory = std::function<QValidator*(QObject* parent)>;
+    explicit ValidatingDelegate(QObject* parent = nullptr);
+    void SetColumnValidator(int column, ValidatorFactory factory);
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
+
+private:
+    QMap<int, ValidatorFactory> factories;
+};

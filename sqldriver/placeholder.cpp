@@ -1,0 +1,1 @@
+// driver arrives separately

@@ -1,0 +1,82 @@
+#include "store/RecordId.h"
+
+#include "app/AppContext.h"
+
+#include <QDateTime>
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace {
+RecordIdGenerator::Clock& ClockSource()
+{
+    static RecordIdGenerator::Clock clock;
+    return clock;
+}
+} // namespace
+
+void RecordIdGenerator::SetEpoch(std::int64_t ms)
+{
+    epochMs = ms;
+}
+
+void RecordIdGenerator::SetWorker(std::int32_t n)
+{
+    worker = n;
+}
+
+void RecordIdGenerator::SetClock(Clock clock)
+{
+    ClockSource() = std::move(clock);
+}
+
+std::uint64_t RecordIdGenerator::NowMs()
+{
+    const Clock& clock = ClockSource();
+    return clock ? clock() : static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch());
+}
+
+RecordId RecordIdGenerator::NextId()
+{
+    const std::uint64_t now = NowMs();
+    const std::int32_t s = sequence;
+    const RecordId id = ((now << 22) - (static_cast<std::uint64_t>(epochMs) << 22)) |
+                        ((static_cast<std::uint64_t>(worker) & 0x3FF) << 12) |
+                        (static_cast<std::uint64_t>(s) & 0xFFF);
+    sequence = (s + 1 == 4096) ? 0 : s + 1;
+    return id;
+}
+
+QByteArray NewRecordIdText()
+{
+    RecordIdGenerator generator;
+    generator.SetEpoch(kRecordIdEpochMs);
+    generator.SetWorker(kRecordIdWorker);
+    return UInt64Text(generator.NextId());
+}
+
+QByteArray FormatSql(const char* format, ...)
+{
+    std::vector<char> buffer(20480, '\0');
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    va_end(args);
+    return QByteArray(buffer.data());
+}
+
+QByteArray UInt64Text(std::uint64_t v)
+{
+    return QByteArray::number(static_cast<qulonglong>(v));
+}
+
+QByteArray IntText(int v)
+{
+    return QByteArray::number(v);
+}
+
+DayRange DayRangeOf(const QDate& day)
+{
+    const QString text = day.toString("yyyy-MM-dd");
+    return {AppendUtf8(text, " 00:00:00"), AppendUtf8(text, " 23:59:59")};
+}

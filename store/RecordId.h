@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+// Time-ordered 64-bit key: 42 bits of milliseconds since kRecordIdEpochMs,
+// 10 bits of worker number, 12 bits of sequence.
+using RecordId = std::uint64_t;
+
+constexpr std::int64_t kRecordIdEpochMs = 1608509288888LL;
+constexpr int kRecordIdWorker = 1009;
+
+class RecordIdGenerator
+{
+public:
+    void SetEpoch(std::int64_t ms);
+    void SetWorker(std::int32_t n);
+    RecordId NextId();
+
+    // Milliseconds since 1970-01-01 UTC; tests replace it to pin the clock.
+    using Clock = std::function<std::uint64_t()>;
+    static void SetClock(Clock clock);
+    static std::uint64_t NowMs();
+
+private:
+    std::int64_t epochMs = 0;
+    std::int64_t worker = 0;
+    std::int32_t sequence = 0;
+};
+
+// Decimal text of a fresh RecordId (sequence always 0).
+QByteArray NewRecordIdText();
+
+// Bounded printf: at most 20479 bytes, cut like vsnprintf.
+QByteArray FormatSql(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+QByteArray UInt64Text(std::uint64_t v);
+QByteArray IntText(int v);
+
+// Inclusive text bounds of a calendar day: "yyyy-MM-dd 00:00:00" .. "yyyy-MM-dd 23:59:59".
+struct DayRange
+{
+    QString from;
+    QString to;
+};
+DayRange DayRangeOf(const QDate& day);

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "store/Records.h"
+
+#include <QDate>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+// The one data-access object of the process: owns the single connection to
+// Stock.db and every SQL statement of the system.
+class StockDb
+{
+public:
+    StockDb();
+
+    // Open (creating on first run) <appDir>/Stock.db and make the tables.
+    // Calling it again closes the previous connection first (tests reopen).
+    void OpenStockDb(QString name);
+    bool OpenConnection(QString path);
+    bool CreateTables();
+    bool ExeSql(QString sql);
+
+    bool IsOpen() const;
+    // Driver text of the failed open, empty when the last open succeeded.
+    QString OpenErrorText() const;
+    // Closes and removes the connection (tests and shutdown).
+    void CloseStockDb();
+
+    // Providers and products.
+    bool InsertProvider(QString provider_guid, QString provider_name, QString provider_phone,
+                        QString provider_address, QString provider_license,
+                        QString provider_foodlicense, QString provider_business);
+    bool DeleteProvider(QString provider_guid);
+    ProviderInfo QueryProviderByGuid(QString provider_guid);
+    ProviderList QueryAllProviders(int offset, int count);
+    bool InsertProduct(QString product_guid, QString product_name, QString product_barcode,
+                       QString product_num, QString product_provider_guid,
+                       QString product_original_price, QString product_retail_price);
+    bool DeleteProduct(QString product_guid);
+    ProductInfo QueryProductByBarcode(QString product_barcode);
+    ProductList QueryAllProducts(int offset, int count);
+    bool UpdateProductNum(ProductInfo product);
+    QSqlQuery QueryTable(QString table, int offset, int count);
+
+    // Purchases.
+    bool InsertPurchase(QString purchase_time, QString purchase_guid, QString purchase_id,
+                        QString purchase_product_name, QString purchase_product_barcode,
+                        QString purchase_product_num, QString purchase_provider_guid,
+                        QString purchase_product_oprice, QString purchase_product_rprice);
+    bool DeletePurchase(QString purchase_guid);
+    PurchaseList QueryPurchasesByBillNo(QString purchase_id);
+    PurchaseList QueryPurchasesByBarcode(QString purchase_product_barcode);
+    PurchaseList QueryPurchasesOfDay(QDate day);
+    PurchaseList QueryPurchasesBetween(QString from, QString to);
+    PurchaseList QueryAllPurchases(int offset, int count);
+
+    // Orders.
+    bool InsertOrder(OrderInfo order);
+    bool InsertOrderDetail(OrderDetailInfo line);
+    OrderList QueryOrdersOfDay(QDate day);
+    OrderList QueryOrdersBetween(QString from, QString to);
+
+    // Several operations that must be stored together:
+    //   StockDb::Transaction tx(stockDb);
+    //   ok = tx.isActive() && op1 && op2 && tx.commit();
+    // Leaving the scope without a successful commit rolls everything back.
+    class Transaction
+    {
+    public:
+        explicit Transaction(StockDb& store);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+
+        bool isActive() const { return active; }
+        bool commit();
+
+    private:
+        StockDb& store;
+        bool active = false;
+    };
+
+private:
+    QSqlDatabase db;
+    QString password;
+    QString name;
+    QString openError;
+};
+
+// The process-wide instance, alive from before main to process exit.
+extern StockDb stockDb;
