@@ -1,0 +1,48 @@
+#include "support_TempStore.h"
+
+#include "app/AppContext.h"
+#include "store/StockDb.h"
+
+TempStore::TempStore()
+{
+    appContext.appDir = folder.path();
+    stockDb.OpenStockDb(QString());
+}
+
+TempStore::~TempStore()
+{
+    stockDb.CloseStockDb();
+}
+
+QString TempStore::DbPath() const
+{
+    return folder.filePath("Stock.db");
+}
+
+bool TempStore::IsOpen() const
+{
+    return stockDb.IsOpen();
+}
+
+QSqlQuery TempStore::Exec(const QString& sql)
+{
+    QSqlQuery query;
+    query.exec(sql);
+    return query;
+}
+
+QVariant TempStore::Scalar(const QString& sql)
+{
+    QSqlQuery query = Exec(sql);
+    return query.next() ? query.value(0) : QVariant();
+}
+
+int TempStore::Count(const QString& table)
+{
+    return Scalar("SELECT count(*) FROM " + table).toInt();
+}
+
+void TempStore::RefuseWrites()
+{
+    Exec("PRAGMA query_only=1");
+}
