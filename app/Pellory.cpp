@@ -112,9 +112,9 @@ void Pellory::HandleCatchResult(QString reply)
         return;
 
     checkVerTimer.stop();
-    const auto answer = MessageBoxes::Ask(nullptr, QMessageBox::Question,
-                                          QStringLiteral("发现新版本 是否下载"),
-                                          QString::fromUtf8(newinfo), true);
+    const auto answer =
+        MessageBoxes::Ask(nullptr, QMessageBox::Question, QStringLiteral("发现新版本 是否下载"),
+                          QString::fromUtf8(newinfo), true);
     if (answer == QMessageBox::No)
         return;
     // The reply is not authenticated: a local address would start a local program.
@@ -131,8 +131,7 @@ void Pellory::OnHandleCheckVerTimeOut()
 
 void Pellory::OnHandleTimerOut()
 {
-    ui.statusBar->showMessage(
-        QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss zzz"), 0);
+    ui.statusBar->showMessage(QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss zzz"), 0);
 }
 
 void Pellory::OnCurrentChanged(int index)

@@ -1,0 +1,112 @@
+#include "app/Pellory.h"
+#include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
+#include "support_TempStore.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QtTest>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { MessageBoxes::SetTestMode(true); }
+    void tabsInOrderWithTitles();
+    void tabBarFollowsWindowWidth();
+    void clockShowsMilliseconds();
+    void trayMenuEntries();
+    void stockInWithoutProvidersSendsToProviderTab();
+    void stockInGetsOneEntryPerProviderName();
+};
+
+void TestMainWindow::tabsInOrderWithTitles()
+{
+    TempStore store;
+    Pellory window(store.Dir());
+    const QStringList expected = {"今日出货", "订单管理", "库存管理",
+                                  "今日进货", "进货管理", "供应商管理"};
+    QTabWidget* tabs = window.Tabs();
+    QCOMPARE(tabs->count(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        QCOMPARE(tabs->tabText(i), expected.at(i));
+        QVERIFY(!tabs->tabIcon(i).isNull());
+    }
+    QCOMPARE(tabs->currentIndex(), 0);
+    QVERIFY(qobject_cast<CTTodaySale*>(tabs->widget(0)));
+    QVERIFY(qobject_cast<CTOrderManager*>(tabs->widget(1)));
+    QVERIFY(qobject_cast<CTStockManager*>(tabs->widget(2)));
+    QVERIFY(qobject_cast<CTTodayPurchase*>(tabs->widget(3)));
+    QVERIFY(qobject_cast<CTTPurchaseManager*>(tabs->widget(4)));
+    QVERIFY(qobject_cast<CTProviderManager*>(tabs->widget(5)));
+    QCOMPARE(window.CheckVerTimer()->interval(), 60000);
+    QVERIFY(window.CheckVerTimer()->isActive());
+}
+
+void TestMainWindow::tabBarFollowsWindowWidth()
+{
+    TempStore store;
+    Pellory window(store.Dir());
+    QCOMPARE(window.Tabs()->tabBar()->width(), window.width());
+    window.show();
+    window.resize(1300, 600);
+    QTRY_COMPARE(window.Tabs()->tabBar()->width(), 1300);
+}
+
+void TestMainWindow::clockShowsMilliseconds()
+{
+    TempStore store;
+    Pellory window(store.Dir());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.StatusBar()->currentMessage().isEmpty(), 2500);
+    const QString shown = window.StatusBar()->currentMessage();
+    QVERIFY2(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\d{3}$")
+                 .match(shown)
+                 .hasMatch(),
+             qPrintable(shown));
+    const QDateTime parsed = QDateTime::fromString(shown, "yyyy-MM-dd HH:mm:ss zzz");
+    QVERIFY(qAbs(parsed.msecsTo(QDateTime::currentDateTime())) < 3000);
+}
+
+void TestMainWindow::trayMenuEntries()
+{
+    TempStore store;
+    Pellory window(store.Dir());
+    QStringList texts;
+    for (QAction* action : window.TrayMenu()->actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    QCOMPARE(texts, QStringList({"隐藏", "最大化", "恢复", "-", "退出"}));
+}
+
+void TestMainWindow::stockInWithoutProvidersSendsToProviderTab()
+{
+    TempStore store;
+    Pellory window(store.Dir());
+    window.Tabs()->setCurrentIndex(3);
+    const auto shown = MessageBoxes::TakeShown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().title, QString("Quorrin1009"));
+    QCOMPARE(shown.first().text, QString("请先添加配置供应商信息"));
+    QCOMPARE(window.Tabs()->currentIndex(), 5);
+}
+
+void TestMainWindow::stockInGetsOneEntryPerProviderName()
+{
+    TempStore store;
+    QVERIFY(stockDb.InsertProvider("11", "乙商行", "", "", "", "", ""));
+    QVERIFY(stockDb.InsertProvider("12", "Alpha", "", "", "", "", ""));
+    QVERIFY(stockDb.InsertProvider("13", "乙商行", "", "", "", "", ""));
+    Pellory window(store.Dir());
+    window.Tabs()->setCurrentIndex(3);
+    QVERIFY(MessageBoxes::TakeShown().isEmpty());
+    QCOMPARE(window.Tabs()->currentIndex(), 3);
+    auto* combo = window.Tabs()->widget(3)->findChild<QComboBox*>("cb_provider");
+    QVERIFY(combo);
+    QCOMPARE(combo->count(), 2);
+    QCOMPARE(combo->itemText(0), QString("Alpha"));
+    QCOMPARE(combo->itemText(1), QString("乙商行"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
