@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QFile>
 #include <QSqlError>
+#include <QStringList>
+#include <QVariant>
 
 StockDb stockDb;
 
@@ -33,6 +35,144 @@ const char* const kCreateStatements[] = {
     "INTEGER,product_provider_guid BIGINT,product_original_price "
     "DOUBLE,product_wholesale_price DOULBE,product_retail_price DOUBLE)",
 };
+
+// A value as an SQL string literal. Doubling its quotes keeps the whole value
+// inside the literal, so no value can ever become SQL of its own.
+QString Literal(QString value)
+{
+    value.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + value + QLatin1Char('\'');
+}
+
+// Puts the values, as literals, in place of the "%s" of the pattern, in order.
+// Built as QString on purpose: printf-style formatting would end a value at a
+// NUL or at a length bound and could leave a literal cut short but closed.
+QString Statement(const char* pattern, const QStringList& values)
+{
+    const QString format = QString::fromLatin1(pattern);
+    QString statement;
+    int from = 0;
+    for (const QString& value : values) {
+        const int at = format.indexOf(QLatin1String("%s"), from);
+        Q_ASSERT(at >= 0);
+        statement += format.midRef(from, at - from);
+        statement += Literal(value);
+        from = at + 2;
+    }
+    Q_ASSERT(format.indexOf(QLatin1String("%s"), from) < 0);
+    statement += format.midRef(from);
+    return statement;
+}
+
+// The fields of each record in column order: the one place where a row of
+// "select *" and the values of a record line up with the table.
+template <typename Record> struct Columns;
+
+template <> struct Columns<ProviderInfo>
+{
+    static constexpr QString ProviderInfo::*fields[] = {
+        &ProviderInfo::provider_guid,     &ProviderInfo::provider_name,
+        &ProviderInfo::provider_phone,    &ProviderInfo::provider_address,
+        &ProviderInfo::provider_license,  &ProviderInfo::provider_foodlicense,
+        &ProviderInfo::provider_business,
+    };
+};
+
+template <> struct Columns<ProductInfo>
+{
+    static constexpr QString ProductInfo::*fields[] = {
+        &ProductInfo::product_guid,
+        &ProductInfo::product_name,
+        &ProductInfo::product_barcode,
+        &ProductInfo::product_num,
+        &ProductInfo::product_provider_guid,
+        &ProductInfo::product_original_price,
+        &ProductInfo::product_wholesale_price,
+        &ProductInfo::product_retail_price,
+    };
+};
+
+template <> struct Columns<PurchaseInfo>
+{
+    static constexpr QString PurchaseInfo::*fields[] = {
+        &PurchaseInfo::purchase_guid,
+        &PurchaseInfo::purchase_time,
+        &PurchaseInfo::purchase_id,
+        &PurchaseInfo::purchase_product_guid,
+        &PurchaseInfo::purchase_product_name,
+        &PurchaseInfo::purchase_product_barcode,
+        &PurchaseInfo::purchase_product_num,
+        &PurchaseInfo::purchase_provider_guid,
+        &PurchaseInfo::purchase_product_oprice,
+        &PurchaseInfo::purchase_product_wprice,
+        &PurchaseInfo::purchase_product_rprice,
+    };
+};
+
+template <> struct Columns<OrderInfo>
+{
+    static constexpr QString OrderInfo::*fields[] = {
+        &OrderInfo::order_guid,
+        &OrderInfo::order_time,
+        &OrderInfo::order_total,
+        &OrderInfo::order_ptnum,
+    };
+};
+
+template <> struct Columns<OrderDetailInfo>
+{
+    static constexpr QString OrderDetailInfo::*fields[] = {
+        &OrderDetailInfo::order_guid,
+        &OrderDetailInfo::order_time,
+        &OrderDetailInfo::order_total,
+        &OrderDetailInfo::order_product_name,
+        &OrderDetailInfo::order_product_guid,
+        &OrderDetailInfo::order_product_barcode,
+        &OrderDetailInfo::order_product_num,
+        &OrderDetailInfo::order_product_rprice,
+        &OrderDetailInfo::order_product_subtotal,
+    };
+};
+
+template <typename Record> Record RecordOfRow(const QSqlQuery& query)
+{
+    Record record;
+    int column = 0;
+    for (QString Record::*field : Columns<Record>::fields)
+        record.*field = query.value(column++).toString();
+    return record;
+}
+
+template <typename Record> QVector<Record> AllRows(QSqlQuery query)
+{
+    QVector<Record> records;
+    while (query.next())
+        records.append(RecordOfRow<Record>(query));
+    return records;
+}
+
+// Several matches: the last one in table order wins.
+template <typename Record> Record LastRow(QSqlQuery query)
+{
+    Record record;
+    while (query.next())
+        record = RecordOfRow<Record>(query);
+    return record;
+}
+
+template <typename Record> QStringList ValuesOf(const Record& record)
+{
+    QStringList values;
+    for (QString Record::*field : Columns<Record>::fields)
+        values.append(record.*field);
+    return values;
+}
+
+QSqlQuery NewQuery()
+{
+    // An invalid handle makes Qt use the default connection.
+    return QSqlQuery(QString(), QSqlDatabase());
+}
 } // namespace
 
 StockDb::StockDb()
@@ -85,19 +225,40 @@ bool StockDb::OpenConnection(QString path)
 
 bool StockDb::CreateTables()
 {
-    QSqlQuery query{QString(), QSqlDatabase()};
+    QSqlQuery query = NewQuery();
     for (const char* statement : kCreateStatements)
-        query.exec(QString::fromLatin1(statement));
+        Run(query, QString::fromLatin1(statement), OnFailure::Silent);
     return true;
 }
 
 bool StockDb::ExeSql(QString sql)
 {
-    QSqlQuery query{QString(), QSqlDatabase()};
-    const bool ok = query.exec(sql);
-    if (!ok)
+    QSqlQuery query = NewQuery();
+    return Run(query, sql, OnFailure::Log);
+}
+
+bool StockDb::Run(QSqlQuery& query, const QString& statement, OnFailure onFailure)
+{
+    lastStatement = statement;
+    const bool ok = query.exec(statement);
+    if (!ok && onFailure == OnFailure::Log)
         qDebug() << "ExeSql Failed : " << db.lastError().driverText();
     return ok;
+}
+
+QSqlQuery StockDb::Select(const QString& statement, OnFailure onFailure)
+{
+    QSqlQuery query = NewQuery();
+    Run(query, statement, onFailure);
+    return query;
+}
+
+bool StockDb::DeleteByGuid(const char* pattern, const QString& guid)
+{
+    if (guid.isEmpty())
+        return false;
+    QSqlQuery query = NewQuery();
+    return Run(query, Statement(pattern, {guid}), OnFailure::Silent);
 }
 
 bool StockDb::IsOpen() const
@@ -108,6 +269,11 @@ bool StockDb::IsOpen() const
 QString StockDb::OpenErrorText() const
 {
     return openError;
+}
+
+QString StockDb::LastStatement() const
+{
+    return lastStatement;
 }
 
 void StockDb::CloseStockDb()
@@ -147,20 +313,154 @@ QSqlQuery StockDb::QueryTable(QString table, int offset, int count)
     const QByteArray statement =
         offset < 0 ? FormatSql("SELECT * FROM %s", name.constData())
                    : FormatSql("SELECT * FROM %s limit %d,%d", name.constData(), offset, count);
-    QSqlQuery query{QString(), QSqlDatabase()};
-    query.exec(QString::fromUtf8(statement));
-    return query;
+    return Select(QString::fromUtf8(statement), OnFailure::Silent);
+}
+
+bool StockDb::InsertProvider(QString provider_guid, QString provider_name, QString provider_phone,
+                             QString provider_address, QString provider_license,
+                             QString provider_foodlicense, QString provider_business)
+{
+    return ExeSql(Statement("insert into providers(provider_guid,provider_name,provider_phone,"
+                            "provider_address,provider_license,provider_foodlicense,"
+                            "provider_business) values (%s,%s,%s,%s,%s,%s,%s)",
+                            {provider_guid, provider_name, provider_phone, provider_address,
+                             provider_license, provider_foodlicense, provider_business}));
+}
+
+bool StockDb::DeleteProvider(QString provider_guid)
+{
+    return DeleteByGuid("DELETE FROM providers where provider_guid=%s", provider_guid);
+}
+
+ProviderInfo StockDb::QueryProviderByGuid(QString provider_guid)
+{
+    return LastRow<ProviderInfo>(
+        Select(Statement("select * from providers where provider_guid=%s", {provider_guid}),
+               OnFailure::Log));
 }
 
 ProviderList StockDb::QueryAllProviders(int, int)
 {
-    ProviderList providers;
-    QSqlQuery query = QueryTable("providers", -1, 0);
-    while (query.next()) {
-        providers.append({query.value(0).toString(), query.value(1).toString(),
-                          query.value(2).toString(), query.value(3).toString(),
-                          query.value(4).toString(), query.value(5).toString(),
-                          query.value(6).toString()});
-    }
-    return providers;
+    return AllRows<ProviderInfo>(QueryTable("providers", -1, 0));
+}
+
+bool StockDb::InsertProduct(QString product_guid, QString product_name, QString product_barcode,
+                            QString product_num, QString product_provider_guid,
+                            QString product_original_price, QString product_retail_price)
+{
+    return ExeSql(Statement("insert into products(product_guid,product_name,product_barcode,"
+                            "product_num,product_provider_guid,product_original_price,"
+                            "product_retail_price) values (%s,%s,%s,%s,%s,%s,%s)",
+                            {product_guid, product_name, product_barcode, product_num,
+                             product_provider_guid, product_original_price, product_retail_price}));
+}
+
+bool StockDb::DeleteProduct(QString product_guid)
+{
+    return DeleteByGuid("DELETE FROM products where product_guid=%s", product_guid);
+}
+
+ProductInfo StockDb::QueryProductByBarcode(QString product_barcode)
+{
+    if (product_barcode.isEmpty())
+        return ProductInfo();
+    return LastRow<ProductInfo>(
+        Select(Statement("SELECT * FROM products where product_barcode=%s", {product_barcode}),
+               OnFailure::Silent));
+}
+
+ProductList StockDb::QueryAllProducts(int offset, int count)
+{
+    return AllRows<ProductInfo>(QueryTable("products", offset, count));
+}
+
+bool StockDb::UpdateProductNum(ProductInfo product)
+{
+    return ExeSql(Statement("update products set product_num=%s where product_guid=%s",
+                            {product.product_num, product.product_guid}));
+}
+
+bool StockDb::InsertPurchase(QString purchase_time, QString purchase_guid, QString purchase_id,
+                             QString purchase_product_name, QString purchase_product_barcode,
+                             QString purchase_product_num, QString purchase_provider_guid,
+                             QString purchase_product_oprice, QString purchase_product_rprice)
+{
+    return ExeSql(Statement(
+        "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,"
+        "purchase_product_barcode,purchase_product_num,purchase_provider_guid,"
+        "purchase_product_oprice,purchase_product_rprice) values (%s,%s,%s,%s,%s,%s,%s,%s,%s)",
+        {purchase_guid, purchase_time, purchase_id, purchase_product_name, purchase_product_barcode,
+         purchase_product_num, purchase_provider_guid, purchase_product_oprice,
+         purchase_product_rprice}));
+}
+
+bool StockDb::DeletePurchase(QString purchase_guid)
+{
+    return DeleteByGuid("DELETE FROM purchases where purchase_guid=%s", purchase_guid);
+}
+
+PurchaseList StockDb::QueryPurchasesByBillNo(QString purchase_id)
+{
+    if (purchase_id.isEmpty())
+        return PurchaseList();
+    return AllRows<PurchaseInfo>(Select(
+        Statement("select * from purchases where purchase_id==%s", {purchase_id}), OnFailure::Log));
+}
+
+PurchaseList StockDb::QueryPurchasesByBarcode(QString purchase_product_barcode)
+{
+    if (purchase_product_barcode.isEmpty())
+        return PurchaseList();
+    return AllRows<PurchaseInfo>(
+        Select(Statement("select * from purchases where purchase_product_barcode==%s",
+                         {purchase_product_barcode}),
+               OnFailure::Log));
+}
+
+PurchaseList StockDb::QueryPurchasesOfDay(QDate day)
+{
+    const DayRange range = DayRangeOf(day);
+    return QueryPurchasesBetween(range.from, range.to);
+}
+
+PurchaseList StockDb::QueryPurchasesBetween(QString from, QString to)
+{
+    return AllRows<PurchaseInfo>(
+        Select(Statement("select * from purchases where purchase_time>=%s and purchase_time <= %s",
+                         {from, to}),
+               OnFailure::Log));
+}
+
+PurchaseList StockDb::QueryAllPurchases(int offset, int count)
+{
+    return AllRows<PurchaseInfo>(QueryTable("purchases", offset, count));
+}
+
+bool StockDb::InsertOrder(OrderInfo order)
+{
+    return ExeSql(Statement("insert into orders(order_guid,order_time,order_total,order_ptnum) "
+                            "values (%s,%s,%s,%s)",
+                            ValuesOf(order)));
+}
+
+bool StockDb::InsertOrderDetail(OrderDetailInfo line)
+{
+    return ExeSql(Statement("insert into orderdetail(order_guid,order_time,order_total,"
+                            "order_product_name,order_product_guid,order_product_barcode,"
+                            "order_product_num,order_product_rprice,order_product_subtotal) "
+                            "values (%s,%s,%s,%s,%s,%s,%s,%s,%s)",
+                            ValuesOf(line)));
+}
+
+OrderList StockDb::QueryOrdersOfDay(QDate day)
+{
+    const DayRange range = DayRangeOf(day);
+    return QueryOrdersBetween(range.from, range.to);
+}
+
+OrderList StockDb::QueryOrdersBetween(QString from, QString to)
+{
+    return AllRows<OrderInfo>(Select(
+        Statement("select * from orders where order_time>=%s and order_time <=%s", {from, to}),
+        OnFailure::Silent));
 }

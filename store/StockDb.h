@@ -26,6 +26,8 @@ public:
     QString OpenErrorText() const;
     // Closes and removes the connection (tests and shutdown).
     void CloseStockDb();
+    // Text of the last statement sent to the connection, for diagnostics.
+    QString LastStatement() const;
 
     // Providers and products.
     bool InsertProvider(QString provider_guid, QString provider_name, QString provider_phone,
@@ -82,10 +84,21 @@ public:
     };
 
 private:
+    enum class OnFailure
+    {
+        Silent,
+        Log
+    };
+    // Every statement of the store goes through here.
+    bool Run(QSqlQuery& query, const QString& statement, OnFailure onFailure);
+    QSqlQuery Select(const QString& statement, OnFailure onFailure);
+    bool DeleteByGuid(const char* pattern, const QString& guid);
+
     QSqlDatabase db;
     QString password;
     QString name;
     QString openError;
+    QString lastStatement;
 };
 
 // The process-wide instance, alive from before main to process exit.
