@@ -1,13 +1,39 @@
 #pragma once
 
+#include "ui_Order.h"
+
+#include <QDate>
 #include <QDialog>
 #include <QMap>
-#include <QString>
+#include <QtCharts/QBarSet>
+#include <QtCharts/QChart>
 
+class QLabel;
+class QStandardItemModel;
+
+// The signals of the chart classes name their types without the namespace;
+// the slot below must spell them the same way for the connection to match.
+QT_CHARTS_USE_NAMESPACE
+
+// Orders of one calendar day and that day's turnover per hour. Read only.
 class CTOrderManager : public QDialog
 {
     Q_OBJECT
 public:
     explicit CTOrderManager(QWidget* parent = nullptr);
+
     void ReloadOrders();
+
+private:
+    void BuildChart(QMap<int, double> hourTotals, double maxValue);
+
+private slots:
+    void onCalendarClicked(const QDate& date);
+    void onhovered(bool status, int index, QBarSet* barset);
+
+private:
+    Ui::Order ui;
+    QStandardItemModel* model = nullptr;
+    QChart* chart = nullptr;
+    QLabel* tipLabel = nullptr;
 };

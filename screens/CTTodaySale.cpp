@@ -1,5 +1,187 @@
 #include "screens/CTTodaySale.h"
 
-CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent) {}
+#include "screens/MessageBoxes.h"
+#include "screens/TableSupport.h"
+#include "store/RecordId.h"
+#include "store/StockDb.h"
 
-void CTTodaySale::FocusBarcodeInput() {}
+#include <QDateTime>
+#include <QRegularExpressionValidator>
+
+namespace {
+const char kTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
+const QString kBoxTitle = QStringLiteral("Quorrin1009");
+
+enum Column
+{
+    ScanTime,
+    Name,
+    Price,
+    Quantity,
+    Subtotal,
+    Barcode,
+    Guid,
+};
+
+QIcon ButtonIcon(const char* file)
+{
+    return QIcon::fromTheme("select", QIcon(QString(":/Pellory/images/") + file));
+}
+
+bool AskYes(const QString& question)
+{
+    return MessageBoxes::Ask(nullptr, QMessageBox::Question, kBoxTitle, question, true) !=
+           QMessageBox::No;
+}
+} // namespace
+
+CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent)
+{
+    ui.setupUi(this);
+    ui.pb_pay->setIcon(ButtonIcon("pay.png"));
+    ui.pb_pay->setIconSize(QSize(24, 24));
+    ui.pb_Cancel->setIcon(ButtonIcon("cancelpay.png"));
+    ui.pb_Cancel->setIconSize(QSize(24, 24));
+
+    model = TableSupport::CreateModel(this, ui.tv_salelist,
+                                      {tr("时间"), tr("商品名"), tr("商品价格"), tr("商品数量"),
+                                       tr("商品小计"), tr("商品条形码"), tr("商品GUID")},
+                                      QHeaderView::Stretch);
+    ui.tv_salelist->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui.tv_salelist->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Quantities are stored as order_product_num, so only whole numbers get in.
+    auto* delegate = new ValidatingDelegate(ui.tv_salelist);
+    delegate->SetColumnValidator(Quantity, [](QObject* parent) {
+        return new QRegularExpressionValidator(QRegularExpression("-?[0-9]{1,9}"), parent);
+    });
+    ui.tv_salelist->setItemDelegate(delegate);
+
+    connect(ui.le_barcode, SIGNAL(returnPressed()), this, SLOT(OnreturnPressed()));
+    connect(ui.pb_pay, SIGNAL(clicked(bool)), this, SLOT(onclicked(bool)));
+    connect(ui.pb_Cancel, SIGNAL(clicked(bool)), this, SLOT(OnCancelClicked(bool)));
+    connect(model, SIGNAL(itemChanged(QStandardItem*)), this, SLOT(OnitemChanged(QStandardItem*)));
+    connect(ui.tv_salelist->itemDelegate(),
+            SIGNAL(closeEditor(QWidget*, QAbstractItemDelegate::EndEditHint)), this,
+            SLOT(EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)));
+
+    FocusBarcodeInput();
+}
+
+void CTTodaySale::FocusBarcodeInput()
+{
+    ui.le_barcode->setFocus(Qt::OtherFocusReason);
+}
+
+void CTTodaySale::RecomputeTotals()
+{
+    const int lineCount = model->rowCount();
+    double total = 0.0;
+    for (int row = 0; row < lineCount; ++row) {
+        const double price = TableSupport::CellText(model, row, Price).toDouble();
+        const int quantity = TableSupport::CellText(model, row, Quantity).toInt(nullptr, 10);
+        const double subtotal = quantity * price;
+        model->item(row, Subtotal)->setText(QString::number(subtotal, 'g', 6));
+        total += subtotal;
+    }
+    ShowTotals(lineCount, total);
+}
+
+void CTTodaySale::ShowTotals(int lineCount, double total)
+{
+    ui.lb_detailInfo->setText(QString::asprintf("商品数：【%d】\n\n统计金额：", lineCount));
+    ui.lb_totalprice->setText(QString::asprintf("%0.2f", total));
+}
+
+void CTTodaySale::OnreturnPressed()
+{
+    const QString barcode = ui.le_barcode->text();
+    const ProductInfo product = stockDb.QueryProductByBarcode(barcode);
+    if (product.product_name.isEmpty())
+        return;
+
+    QList<QStandardItem*> line = TableSupport::MakeItems(
+        {QDateTime::currentDateTime().toString(kTimeFormat), product.product_name,
+         product.product_retail_price, QStringLiteral("1"), product.product_retail_price, barcode,
+         product.product_guid});
+    for (int column = 0; column < line.size(); ++column) {
+        if (column != Quantity)
+            line[column]->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    }
+    model->insertRow(model->rowCount(), line);
+
+    FocusBarcodeInput();
+    ui.le_barcode->clear();
+    RecomputeTotals();
+}
+
+void CTTodaySale::OnCancelClicked(bool)
+{
+    if (AskYes(QStringLiteral("是否要取消订单")))
+        ClearSale();
+}
+
+void CTTodaySale::onclicked(bool)
+{
+    if (model->rowCount() == 0) {
+        MessageBoxes::Information(nullptr, kBoxTitle, QStringLiteral("添先添加商品，才能完成结算"));
+        return;
+    }
+    if (!AskYes(QStringLiteral("请先确认订单信息无误，是否继续结算")))
+        return;
+
+    const QString orderGuid = QString::fromLatin1(NewRecordIdText());
+    if (!StoreSale(orderGuid, ui.lb_totalprice->text())) {
+        // The lines stay on screen so the cashier can simply pay again.
+        MessageBoxes::Information(nullptr, kBoxTitle, QStringLiteral("结算失败，订单未保存"));
+        return;
+    }
+    ClearSale();
+}
+
+// The detail rows and the order row are one sale: a half-stored sale would
+// show up in the turnover with lines missing, so either all land or none.
+bool CTTodaySale::StoreSale(const QString& orderGuid, const QString& totalText)
+{
+    const int lineCount = model->rowCount();
+    StockDb::Transaction transaction(stockDb);
+    bool ok = transaction.isActive();
+    for (int row = 0; ok && row < lineCount; ++row) {
+        const auto cell = [this, row](int column) {
+            return TableSupport::CellText(model, row, column);
+        };
+        OrderDetailInfo line;
+        line.order_guid = orderGuid;
+        line.order_time = cell(ScanTime);
+        line.order_total = totalText;
+        line.order_product_name = cell(Name);
+        line.order_product_guid = cell(Guid);
+        line.order_product_barcode = cell(Barcode);
+        line.order_product_num = cell(Quantity);
+        line.order_product_rprice = cell(Price);
+        line.order_product_subtotal = cell(Subtotal);
+        ok = stockDb.InsertOrderDetail(line);
+    }
+    ok = ok && stockDb.InsertOrder({orderGuid, QDateTime::currentDateTime().toString(kTimeFormat),
+                                    totalText, QString::number(lineCount)});
+    return ok && transaction.commit();
+}
+
+void CTTodaySale::ClearSale()
+{
+    ShowTotals(0, 0.0);
+    FocusBarcodeInput();
+    ui.le_barcode->clear();
+    TableSupport::ClearRows(model);
+}
+
+void CTTodaySale::OnitemChanged(QStandardItem* sItem)
+{
+    // Totals follow when the editor closes, not on every cell write (the
+    // recomputation itself writes cells).
+    Q_UNUSED(sItem);
+}
+
+void CTTodaySale::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)
+{
+    RecomputeTotals();
+}
