@@ -1,4 +1,98 @@
 #include "screens/CTProviderManager.h"
 
-CTProviderManager::CTProviderManager(QWidget* parent) : QDialog(parent) {}
+#include "screens/MessageBoxes.h"
+#include "screens/TableSupport.h"
+#include "store/RecordId.h"
+#include "store/StockDb.h"
+#include "ui_provider.h"
 
+#include <QAction>
+#include <QMenu>
+
+namespace {
+const int kGuidColumn = 6;
+const QString kTitle = QStringLiteral("Quorrin1009");
+} // namespace
+
+CTProviderManager::CTProviderManager(QWidget* parent) : QDialog(parent), ui(new Ui::provider)
+{
+    ui->setupUi(this);
+    ui->pb_AddItem->setIcon(QIcon::fromTheme("select", QIcon(":/Pellory/images/addprovider.png")));
+    ui->pb_AddItem->setIconSize(QSize(24, 24));
+
+    model = TableSupport::CreateModel(this, ui->tableView,
+                                      {tr("供应商名称"), tr("联系方式"), tr("地址"), tr("营业执照"),
+                                       tr("食品流通证"), tr("主营业务"), tr("供应商GUID")},
+                                      QHeaderView::ResizeToContents);
+    TableSupport::MakeReadOnlyRowSelection(ui->tableView);
+
+    connect(ui->pb_AddItem, SIGNAL(clicked(bool)), this, SLOT(OnAddItemClick(bool)));
+    ui->LE_PGUID->setText(NewRecordIdText());
+    LoadProviders();
+
+    ui->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
+    contextMenu = new QMenu(this);
+    deleteAction = new QAction(QStringLiteral("删除"), this);
+    contextMenu->addAction(deleteAction);
+    connect(ui->tableView, SIGNAL(customContextMenuRequested(const QPoint&)), this,
+            SLOT(RightMenuQpoint(const QPoint&)));
+    connect(contextMenu, SIGNAL(triggered(QAction*)), this, SLOT(MenuChoice(QAction*)));
+}
+
+CTProviderManager::~CTProviderManager()
+{
+    delete ui;
+}
+
+void CTProviderManager::LoadProviders()
+{
+    for (const ProviderInfo& provider : stockDb.QueryAllProviders(0, 100))
+        model->appendRow(TableSupport::MakeItems(
+            {provider.provider_name, provider.provider_phone, provider.provider_address,
+             provider.provider_license, provider.provider_foodlicense, provider.provider_business,
+             provider.provider_guid}));
+}
+
+void CTProviderManager::OnAddItemClick(bool /*bChecked*/)
+{
+    const QString guid = ui->LE_PGUID->text();
+    const QString name = ui->le_pname->text();
+    const QString address = ui->le_paddr->text();
+    const QString phone = ui->le_pphone->text();
+    const QString license = ui->le_plicense->text();
+    const QString foodLicense = ui->le_pflicense->text();
+    const QString business = ui->le_pbusiniess->toPlainText();
+
+    if (name.isEmpty()) {
+        MessageBoxes::Information(nullptr, kTitle, QStringLiteral("供应商名称不能为空"));
+        return;
+    }
+
+    const bool added =
+        stockDb.InsertProvider(guid, name, phone, address, license, foodLicense, business);
+    if (added)
+        model->appendRow(
+            TableSupport::MakeItems({name, phone, address, license, foodLicense, business, guid}));
+    MessageBoxes::Information(nullptr, kTitle,
+                              added ? QStringLiteral("添加成功") : QStringLiteral("添加失败"));
+    // A refused identifier is not offered again either.
+    ui->LE_PGUID->setText(NewRecordIdText());
+}
+
+void CTProviderManager::RightMenuQpoint(const QPoint& pos)
+{
+    // The menu's triggered signal, and so MenuChoice, fires while the menu is
+    // still open, so the row has to be known before it pops up.
+    menuRow = ui->tableView->indexAt(pos).row();
+    TableSupport::PopupRowMenu(ui->tableView, pos, contextMenu);
+}
+
+void CTProviderManager::MenuChoice(QAction* pAction)
+{
+    if (!TableSupport::ConfirmDelete(QStringLiteral("是否删除本行数据?")) ||
+        pAction->text() != QStringLiteral("删除"))
+        return;
+    const bool deleted =
+        stockDb.DeleteProvider(TableSupport::CellText(model, menuRow, kGuidColumn));
+    TableSupport::FinishDelete(model, menuRow, deleted);
+}

@@ -1,13 +1,36 @@
 #pragma once
 
 #include <QDialog>
-#include <QMap>
-#include <QString>
+#include <QPoint>
 
+class QAction;
+class QMenu;
+class QStandardItemModel;
+
+namespace Ui {
+class provider;
+}
+
+// The provider list with its entry form; new providers are what the
+// stock-in screen books purchases against.
 class CTProviderManager : public QDialog
 {
     Q_OBJECT
 public:
     explicit CTProviderManager(QWidget* parent = nullptr);
+    ~CTProviderManager() override;
 
+private slots:
+    void OnAddItemClick(bool bChecked);
+    void RightMenuQpoint(const QPoint& pos);
+    void MenuChoice(QAction* pAction);
+
+private:
+    void LoadProviders();
+
+    Ui::provider* ui;
+    QStandardItemModel* model = nullptr;
+    QMenu* contextMenu = nullptr;
+    QAction* deleteAction = nullptr;
+    int menuRow = -1;
 };

@@ -1,5 +1,157 @@
 #include "screens/CTTodayPurchase.h"
 
-CTTodayPurchase::CTTodayPurchase(QWidget* parent) : QDialog(parent) {}
+#include "screens/MessageBoxes.h"
+#include "screens/TableSupport.h"
+#include "store/RecordId.h"
+#include "store/StockDb.h"
+#include "ui_purchase.h"
 
-void CTTodayPurchase::SetProviderMap(QMap<QString, QString>) {}
+#include <QDateTime>
+#include <QDoubleValidator>
+#include <QIntValidator>
+
+namespace {
+const QString kTitle = QStringLiteral("Quorrin1009");
+}
+
+CTTodayPurchase::CTTodayPurchase(QWidget* parent) : QDialog(parent), ui(new Ui::purchase)
+{
+    ui->setupUi(this);
+    ui->pb_addpurchase->setIcon(QIcon::fromTheme("select", QIcon(":/Pellory/images/additem.png")));
+    ui->pb_addpurchase->setIconSize(QSize(24, 24));
+
+    model = TableSupport::CreateModel(this, ui->tv_purchase,
+                                      {tr("进货时间"), tr("供应商"), tr("货单号"), tr("商品名"),
+                                       tr("商品条码"), tr("商品数量"), tr("商品进价"),
+                                       tr("商品售价"), tr("进货ID")},
+                                      QHeaderView::ResizeToContents);
+    TableSupport::MakeReadOnlyRowSelection(ui->tv_purchase);
+
+    ui->le_ptnum->setValidator(new QIntValidator(0, 999999999, this));
+    ui->le_ptoprice->setValidator(new QDoubleValidator(0.0, 999999999.0, 2, this));
+    ui->le_ptrpice->setValidator(new QDoubleValidator(0.0, 999999999.0, 2, this));
+    ui->le_pcguid->setText(NewRecordIdText());
+
+    connect(ui->pb_addpurchase, SIGNAL(clicked(bool)), this, SLOT(OnClicked(bool)));
+    connect(ui->le_ptbarcode, SIGNAL(returnPressed()), this, SLOT(OnreturnPressed()));
+    LoadTodayPurchases();
+}
+
+CTTodayPurchase::~CTTodayPurchase()
+{
+    delete ui;
+}
+
+void CTTodayPurchase::SetProviderMap(QMap<QString, QString> map)
+{
+    ui->cb_provider->clear();
+    ui->cb_provider->addItems(map.keys());
+    providerMap = map;
+}
+
+void CTTodayPurchase::LoadTodayPurchases()
+{
+    const PurchaseList purchases = stockDb.QueryPurchasesOfDay(QDate::currentDate());
+    TableSupport::ClearRows(model);
+    for (const PurchaseInfo& purchase : purchases)
+        model->appendRow(TableSupport::MakeItems(
+            {purchase.purchase_time,
+             stockDb.QueryProviderByGuid(purchase.purchase_provider_guid).provider_name,
+             purchase.purchase_id, purchase.purchase_product_name,
+             purchase.purchase_product_barcode, purchase.purchase_product_num,
+             purchase.purchase_product_oprice, purchase.purchase_product_rprice,
+             purchase.purchase_guid}));
+}
+
+void CTTodayPurchase::FillFromStoredProduct()
+{
+    const QString barcode = ui->le_ptbarcode->text();
+    if (barcode.isEmpty())
+        return;
+    const ProductInfo product = stockDb.QueryProductByBarcode(barcode);
+    if (product.product_name.isEmpty())
+        return;
+    ui->le_ptname->setText(product.product_name);
+    ui->le_ptoprice->setText(product.product_original_price);
+    ui->le_ptrpice->setText(product.product_retail_price);
+}
+
+void CTTodayPurchase::OnreturnPressed()
+{
+    FillFromStoredProduct();
+}
+
+void CTTodayPurchase::OnBarcodeEditFished()
+{
+    if (!ui->le_ptbarcode->hasFocus())
+        FillFromStoredProduct();
+}
+
+QString CTTodayPurchase::MissingInput(const Booking& booking)
+{
+    if (booking.name.isEmpty())
+        return QStringLiteral("商品名不能为空");
+    if (booking.barcode.isEmpty())
+        return QStringLiteral("条形码不能为空");
+    if (booking.num.isEmpty())
+        return QStringLiteral("数量不能为空");
+    if (booking.rprice.isEmpty())
+        return QStringLiteral("商品售价不能为空");
+    return QString();
+}
+
+bool CTTodayPurchase::Store(const Booking& booking)
+{
+    // The purchase and the stock it adds are one fact: both are stored or neither.
+    StockDb::Transaction transaction(stockDb);
+    if (!transaction.isActive() ||
+        !stockDb.InsertPurchase(booking.time, booking.guid, booking.bill, booking.name,
+                                booking.barcode, booking.num, booking.providerGuid, booking.oprice,
+                                booking.rprice))
+        return false;
+
+    ProductInfo product = stockDb.QueryProductByBarcode(booking.barcode);
+    bool stocked = false;
+    if (!product.product_name.isEmpty()) {
+        // Text that is no integer counts as 0; 64 bits so large stocks never wrap.
+        product.product_num =
+            QString::number(product.product_num.toLongLong() + booking.num.toLongLong());
+        stocked = stockDb.UpdateProductNum(product);
+    } else {
+        stocked =
+            stockDb.InsertProduct(NewRecordIdText(), booking.name, booking.barcode, booking.num,
+                                  booking.providerGuid, booking.oprice, booking.rprice);
+    }
+    return stocked && transaction.commit();
+}
+
+void CTTodayPurchase::OnClicked(bool /*bChecked*/)
+{
+    Booking booking;
+    booking.time = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+    booking.guid = ui->le_pcguid->text();
+    booking.providerName = ui->cb_provider->currentText();
+    booking.bill = ui->le_pcid->text();
+    booking.name = ui->le_ptname->text();
+    booking.barcode = ui->le_ptbarcode->text();
+    booking.num = ui->le_ptnum->text();
+    booking.oprice = ui->le_ptoprice->text();
+    booking.rprice = ui->le_ptrpice->text();
+
+    const QString missing = MissingInput(booking);
+    if (!missing.isEmpty()) {
+        MessageBoxes::Information(this, kTitle, missing);
+        return;
+    }
+
+    ui->le_pcguid->setText(NewRecordIdText());
+    booking.providerGuid = providerMap.value(booking.providerName);
+
+    if (!Store(booking)) {
+        MessageBoxes::Information(this, kTitle, QStringLiteral("进货失败，数据未保存"));
+        return;
+    }
+    model->appendRow(TableSupport::MakeItems({booking.time, booking.providerName, booking.bill,
+                                              booking.name, booking.barcode, booking.num,
+                                              booking.oprice, booking.rprice, booking.guid}));
+}
