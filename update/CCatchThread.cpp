@@ -1,13 +1,74 @@
 #include "update/CCatchThread.h"
 
-CCatchThread::CCatchThread(QObject* parent) : QThread(parent) {}
+#include "app/AppContext.h"
+#include "store/RecordId.h"
 
-CCatchThread::~CCatchThread() = default;
+#include <arpa/inet.h>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <netdb.h>
+#include <netinet/in.h>
+
+namespace {
+const char kBuildText[] = "1009";
+const int kPortOffset = 7000;
+const long kConnectTimeoutSeconds = 10;
+
+enum Command
+{
+    kIdle = 0,
+    kCheck = 2,
+    kStop = 3
+};
+
+// Dotted text of the host's first IPv4 address; empty when it has none.
+QByteArray FirstIpv4Address(const QByteArray& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.constData(), nullptr, &hints, &found) != 0 || !found)
+        return QByteArray();
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* address = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+    const bool converted = inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr;
+    freeaddrinfo(found);
+    return converted ? QByteArray(text) : QByteArray();
+}
+
+QByteArray TrimPiece(const QByteArray& piece)
+{
+    int begin = 0;
+    int end = piece.size();
+    while (begin < end && piece[begin] == ' ')
+        ++begin;
+    while (end > begin && (piece[end - 1] == ' ' || piece[end - 1] == '\t'))
+        --end;
+    return piece.mid(begin, end - begin);
+}
+} // namespace
+
+CCatchThread::CCatchThread(QObject* parent) : QThread(parent), serverHost(VERSION_SERVER_HOST)
+{
+    fetcher.SetHandle(curl_easy_init());
+    fetcher.SetStopCheck([this] { return Command() == kStop || isInterruptionRequested(); });
+}
+
+CCatchThread::~CCatchThread()
+{
+    // The handle may only go once the worker can no longer be inside a fetch.
+    requestInterruption();
+    SetCommand(kStop);
+    wait();
+    curl_easy_cleanup(fetcher.Handle());
+}
 
 void CCatchThread::RequestCheck(int arg)
 {
     commandArg.store(arg, std::memory_order_release);
-    command.store(2, std::memory_order_release);
+    command.store(kCheck, std::memory_order_release);
 }
 
 void CCatchThread::SetCommand(int value)
@@ -19,18 +80,58 @@ void CCatchThread::run()
 {
     while (!isInterruptionRequested()) {
         const int current = command.load(std::memory_order_acquire);
-        if (current == 3)
+        if (current == kStop)
             return;
-        if (current == 2) {
+        if (current == kCheck) {
             RunCheck(commandArg.load(std::memory_order_acquire));
-            command.store(0, std::memory_order_release);
+            // Only a request goes back to idle: a stop written meanwhile must
+            // survive, or the owner's wait for the worker never ends.
+            int expected = kCheck;
+            command.compare_exchange_strong(expected, kIdle, std::memory_order_acq_rel);
             continue;
         }
         QThread::msleep(1);
     }
 }
 
-void CCatchThread::RunCheck(int) {}
+void CCatchThread::RunCheck(int arg)
+{
+    if (arg != 1)
+        return;
+    const QByteArray address = FirstIpv4Address(serverHost);
+    const QList<QByteArray> pieces = SplitText(address, ".");
+    if (pieces.size() != 4)
+        return;
+    const QByteArray url = "http://" + address + ":" + IntText(pieces[3].toInt() + kPortOffset) +
+                           "/getver?verno=" + kBuildText +
+                           "&clientguid=" + appContext.clientUuid.toUtf8() +
+                           "&time=" + MakeTimeToken(true);
+    QByteArray output;
+    fetcher.Fetch(output, url, kConnectTimeoutSeconds);
+    emit notifyResult(QString::fromUtf8(output));
+}
+
+QList<QByteArray> SplitText(const QByteArray& text, const QByteArray& separator)
+{
+    if (separator.isEmpty())
+        return {TrimPiece(text)};
+    const QByteArray rest = text + separator;
+    QList<QByteArray> pieces;
+    for (int from = 0, at; (at = rest.indexOf(separator, from)) >= 0; from = at + separator.size())
+        pieces.append(TrimPiece(rest.mid(from, at - from)));
+    return pieces;
+}
+
+QByteArray MakeTimeToken(bool withRandom)
+{
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    const int r = std::rand();
+    const auto t = static_cast<std::int32_t>(std::time(nullptr));
+    QByteArray token = QByteArray::number(t);
+    if (withRandom)
+        token += QByteArray::number(r % 500 + 100);
+    return token;
+}
 
 bool ExtractBetween(QByteArray& text, const QByteArray& openTag, const QByteArray& closeTag)
 {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "update/HttpFetcher.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 #include <QThread>
 #include <atomic>
 
@@ -13,10 +15,17 @@ class CCatchThread : public QThread
     Q_OBJECT
 public:
     explicit CCatchThread(QObject* parent = nullptr);
+    // Stops and waits for the worker if its owner has not yet.
     ~CCatchThread() override;
 
     void RequestCheck(int arg);
     void SetCommand(int value);
+    // 0 idle, 2 check pending or running, 3 stop.
+    int Command() const { return command.load(std::memory_order_acquire); }
+
+    // The version server's host name, the build setting unless changed;
+    // change it only while the worker is not running.
+    void SetServerHost(const QByteArray& host) { serverHost = host; }
 
 signals:
     void notifyResult(QString reply);
@@ -27,9 +36,18 @@ protected:
 private:
     void RunCheck(int arg);
 
+    HttpFetcher fetcher;
     std::atomic<int> command{0};
     std::atomic<int> commandArg{0};
+    QByteArray serverHost;
 };
+
+// Pieces of text between separators, each trimmed of leading blanks and
+// trailing blanks and tabs; empty pieces are kept, a trailing separator adds one.
+QList<QByteArray> SplitText(const QByteArray& text, const QByteArray& separator);
+
+// Seconds since 1970 in decimal, with withRandom followed by a number from 100 to 599.
+QByteArray MakeTimeToken(bool withRandom);
 
 // Text between the first openTag and the next closeTag; text becomes empty
 // and the result false when either is missing.

@@ -1,0 +1,263 @@
+#include "app/AppContext.h"
+#include "support_LoopbackHttpServer.h"
+#include "update/CCatchThread.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QtTest>
+#include <ctime>
+
+namespace {
+using Answer = LoopbackHttpServer::Answer;
+
+const char kClientId[] = "0123456789abcdef0123456789abcdef";
+
+Answer Once(const QByteArray& reply)
+{
+    Answer answer;
+    answer.pieces = {reply};
+    return answer;
+}
+
+// A worker pointed at 127.0.0.N whose replies are collected on the test's thread.
+class Worker
+{
+public:
+    explicit Worker(const QByteArray& host)
+    {
+        thread.SetServerHost(host);
+        QObject::connect(&thread, &CCatchThread::notifyResult, &receiver,
+                         [this](const QString& reply) { replies << reply; });
+        thread.start(QThread::HighestPriority);
+    }
+    ~Worker() { Stop(); }
+
+    // As the main window does on closing.
+    bool Stop(unsigned long timeoutMs = ULONG_MAX)
+    {
+        thread.SetCommand(3);
+        thread.quit();
+        return thread.wait(timeoutMs);
+    }
+
+    // Asks for one check and waits until the worker is idle again.
+    bool CheckAndWait(int arg)
+    {
+        thread.RequestCheck(arg);
+        QElapsedTimer clock;
+        clock.start();
+        while (thread.Command() != 0 && !clock.hasExpired(15000))
+            QThread::msleep(5);
+        // Let a queued reply arrive, if one was sent.
+        QCoreApplication::processEvents();
+        QTest::qWait(50);
+        return thread.Command() == 0;
+    }
+
+    CCatchThread thread;
+    QObject receiver;
+    QStringList replies;
+};
+} // namespace
+
+class TestCatchThread : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { appContext.clientUuid = kClientId; }
+    void requestCarriesBuildClientAndTime_data();
+    void requestCarriesBuildClientAndTime();
+    void failedFetchPassesErrorText();
+    void noSignalWithoutCheck_data();
+    void noSignalWithoutCheck();
+    void requestDuringCheckIsAbsorbed();
+    void stopEndsStalledCheckQuickly_data();
+    void stopEndsStalledCheckQuickly();
+    void splitText_data();
+    void splitText();
+    void timeToken();
+    void extractBetween_data();
+    void extractBetween();
+};
+
+void TestCatchThread::requestCarriesBuildClientAndTime_data()
+{
+    QTest::addColumn<int>("lastByte");
+    QTest::newRow("127.0.0.21 asks port 7021") << 21;
+    QTest::newRow("127.0.0.255 asks port 7255") << 255;
+}
+
+void TestCatchThread::requestCarriesBuildClientAndTime()
+{
+    QFETCH(int, lastByte);
+    LoopbackHttpServer server(lastByte);
+    QVERIFY(server.IsListening());
+    const QByteArray body = QString("<verno>1010</verno><title>店铺</title>").toUtf8();
+    server.SetAnswer(Once(LoopbackHttpServer::Reply(200, body)));
+
+    const auto before = static_cast<qint64>(std::time(nullptr));
+    Worker worker(server.Host());
+    QVERIFY(worker.CheckAndWait(1));
+    const auto after = static_cast<qint64>(std::time(nullptr));
+
+    QCOMPARE(worker.replies, QStringList{QString::fromUtf8(body)});
+    QCOMPARE(server.Requests().size(), 1);
+    const QRegularExpressionMatch match =
+        QRegularExpression(
+            "^GET /getver\\?verno=1009&clientguid=([0-9a-f]{32})&time=(\\d+)(\\d{3}) HTTP/1.1$")
+            .match(QString::fromLatin1(server.Requests().first().requestLine));
+    QVERIFY2(match.hasMatch(), server.Requests().first().requestLine.constData());
+    QCOMPARE(match.captured(1), QString(kClientId));
+    const qint64 seconds = match.captured(2).toLongLong();
+    QVERIFY(seconds >= before && seconds <= after);
+    const int random = match.captured(3).toInt();
+    QVERIFY(random >= 100 && random <= 599);
+}
+
+void TestCatchThread::failedFetchPassesErrorText()
+{
+    // Nothing listens on 127.0.0.22.
+    Worker worker("127.0.0.22");
+    QVERIFY(worker.CheckAndWait(1));
+    QCOMPARE(worker.replies.size(), 1);
+    QVERIFY2(worker.replies.first().startsWith("Down page Failed Error Code is 0="),
+             qPrintable(worker.replies.first()));
+}
+
+void TestCatchThread::noSignalWithoutCheck_data()
+{
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<int>("arg");
+    QTest::newRow("argument other than 1") << QByteArray("127.0.0.23") << 2;
+    QTest::newRow("host without an IPv4 address") << QByteArray("::1") << 1;
+    QTest::newRow("empty host name") << QByteArray() << 1;
+}
+
+void TestCatchThread::noSignalWithoutCheck()
+{
+    QFETCH(QByteArray, host);
+    QFETCH(int, arg);
+    LoopbackHttpServer server(23);
+    QVERIFY(server.IsListening());
+    server.SetAnswer(Once(LoopbackHttpServer::Reply(200, "<verno>1010</verno>")));
+
+    Worker worker(host);
+    QVERIFY(worker.CheckAndWait(arg));
+    QVERIFY(worker.replies.isEmpty());
+    QCOMPARE(server.Requests().size(), 0);
+}
+
+void TestCatchThread::requestDuringCheckIsAbsorbed()
+{
+    LoopbackHttpServer server(24);
+    QVERIFY(server.IsListening());
+    Answer slow;
+    slow.pieces = {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab", "cd"};
+    server.SetAnswer(slow);
+
+    Worker worker(server.Host());
+    worker.thread.RequestCheck(1);
+    QVERIFY(server.WaitForRequests(1, 5000));
+    worker.thread.RequestCheck(1);
+    QTRY_COMPARE(worker.replies, QStringList{"abcd"});
+    QCOMPARE(worker.thread.Command(), 0);
+    QTest::qWait(100);
+    QCOMPARE(server.Requests().size(), 1);
+}
+
+void TestCatchThread::stopEndsStalledCheckQuickly_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("nothing sent") << QByteArray();
+    QTest::newRow("inside the body")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n<ve");
+}
+
+void TestCatchThread::stopEndsStalledCheckQuickly()
+{
+    QFETCH(QByteArray, sent);
+    LoopbackHttpServer server(25);
+    QVERIFY(server.IsListening());
+    Answer stalled;
+    stalled.pieces = {sent};
+    stalled.stall = true;
+    server.SetAnswer(stalled);
+
+    Worker worker(server.Host());
+    worker.thread.RequestCheck(1);
+    QVERIFY(server.WaitForRequests(1, 5000));
+    QTest::qWait(200);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(worker.Stop(5000));
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestCatchThread::splitText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("separator");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+
+    QTest::newRow("dotted address")
+        << QByteArray("192.0.2.45") << QByteArray(".") << QList<QByteArray>{"192", "0", "2", "45"};
+    QTest::newRow("blanks trimmed, leading tab kept")
+        << QByteArray("  a \t, \tb  ") << QByteArray(",") << QList<QByteArray>{"a", "\tb"};
+    QTest::newRow("empty pieces kept")
+        << QByteArray("1..2.") << QByteArray(".") << QList<QByteArray>{"1", "", "2", ""};
+    QTest::newRow("empty text is one empty piece")
+        << QByteArray() << QByteArray(".") << QList<QByteArray>{""};
+    QTest::newRow("separator of several bytes")
+        << QByteArray("a::b") << QByteArray("::") << QList<QByteArray>{"a", "b"};
+}
+
+void TestCatchThread::splitText()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, separator);
+    QFETCH(QList<QByteArray>, pieces);
+    QCOMPARE(SplitText(text, separator), pieces);
+}
+
+void TestCatchThread::timeToken()
+{
+    const auto before = static_cast<qint64>(std::time(nullptr));
+    const QByteArray plain = MakeTimeToken(false);
+    const QByteArray withRandom = MakeTimeToken(true);
+    const auto after = static_cast<qint64>(std::time(nullptr));
+
+    QVERIFY(plain.toLongLong() >= before && plain.toLongLong() <= after);
+    QCOMPARE(withRandom.size(), plain.size() + 3);
+    const qint64 seconds = withRandom.left(plain.size()).toLongLong();
+    QVERIFY(seconds >= before && seconds <= after);
+    const int random = withRandom.right(3).toInt();
+    QVERIFY(random >= 100 && random <= 599);
+}
+
+void TestCatchThread::extractBetween_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QByteArray>("result");
+
+    QTest::newRow("pair among other text")
+        << QByteArray("x<verno>1009</verno>y") << true << QByteArray("1009");
+    QTest::newRow("first of two pairs")
+        << QByteArray("<verno>1</verno><verno>2</verno>") << true << QByteArray("1");
+    QTest::newRow("closing tag before the opening one")
+        << QByteArray("</verno>1<verno>") << false << QByteArray();
+    QTest::newRow("no closing tag") << QByteArray("<verno>1009") << false << QByteArray();
+    QTest::newRow("empty between") << QByteArray("<verno></verno>") << true << QByteArray();
+}
+
+void TestCatchThread::extractBetween()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, found);
+    QFETCH(QByteArray, result);
+    QCOMPARE(ExtractBetween(text, "<verno>", "</verno>"), found);
+    QCOMPARE(text, result);
+}
+
+QTEST_GUILESS_MAIN(TestCatchThread)
+#include "tst_catchthread.moc"
