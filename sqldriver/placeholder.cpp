@@ -1,1 +1,0 @@
-// driver arrives separately
