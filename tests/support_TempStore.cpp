@@ -3,8 +3,14 @@
 #include "app/AppContext.h"
 #include "store/StockDb.h"
 
+#include <QCoreApplication>
+
 TempStore::TempStore()
 {
+    // The store's static set-up asks for drivers before the application
+    // exists, which freezes the plug-in search; the program adds the folder
+    // in main, the tests do it here.
+    QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + "/sqldrivers");
     appContext.appDir = folder.path();
     stockDb.OpenStockDb(QString());
 }
