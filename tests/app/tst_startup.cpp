@@ -31,6 +31,7 @@ void TestStartup::initTestCase()
 {
     binDir = qEnvironmentVariable("PELLORY_BIN_DIR", QCoreApplication::applicationDirPath());
     QVERIFY(QFile::exists(binDir + "/pellory"));
+    QCoreApplication::addLibraryPath(binDir + "/sqldrivers");
 }
 
 QString TestStartup::InstallCopy(const QString& into)
