@@ -1,0 +1,278 @@
+#include "screens/CTProviderManager.h"
+#include "screens/MessageBoxes.h"
+#include "store/RecordId.h"
+#include "store/StockDb.h"
+#include "support_TempStore.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+// Every box shown since the last call, as "title: text".
+QStringList TakeBoxes()
+{
+    QStringList boxes;
+    for (const MessageBoxes::Shown& box : MessageBoxes::TakeShown())
+        boxes << box.title + ": " + box.text;
+    return boxes;
+}
+
+// Types text as a user would: keys for ASCII, an input-method commit for the
+// rest (QTest only knows Latin-1 keys).
+void Type(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        if (c == '\n') {
+            QTest::keyClick(widget, Qt::Key_Return);
+            continue;
+        }
+        if (c.unicode() < 0x80) {
+            QTest::keyClicks(widget, QString(c));
+            continue;
+        }
+        QInputMethodEvent event;
+        event.setCommitString(c);
+        QApplication::sendEvent(widget, &event);
+    }
+}
+} // namespace
+
+class TstProviderManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void storedProvidersAreListed();
+    void emptyNameIsRefused();
+    void addAppendsRowAndRenewsIdentifier();
+    void refusedInsertChangesNothing_data();
+    void refusedInsertChangesNothing();
+    void deleteThroughMenu_data();
+    void deleteThroughMenu();
+    void noMenuBelowTheRows();
+    void failedDeleteKeepsRow();
+
+private:
+    template <class T> T* Child(const char* name)
+    {
+        T* child = screen->findChild<T*>(name);
+        if (!child)
+            qFatal("no widget %s", name);
+        return child;
+    }
+    QTableView* Table() { return Child<QTableView>("tableView"); }
+    QStandardItemModel* Model() { return qobject_cast<QStandardItemModel*>(Table()->model()); }
+    QString Guid() { return Child<QLineEdit>("LE_PGUID")->text(); }
+    void Open();
+    void Add(const QString& name, const QString& business = QString());
+    QStringList RightClickDelete(int row);
+
+    std::unique_ptr<TempStore> store;
+    std::unique_ptr<QTabWidget> host;
+    CTProviderManager* screen = nullptr;
+};
+
+void TstProviderManager::initTestCase()
+{
+    // Identifiers carry no sequence number, so two made in one millisecond
+    // would be equal; a clock that always moves on keeps the tests exact.
+    RecordIdGenerator::SetClock([] {
+        static std::uint64_t last = 0;
+        last = std::max<std::uint64_t>(last + 1, QDateTime::currentMSecsSinceEpoch());
+        return last;
+    });
+}
+
+void TstProviderManager::init()
+{
+    MessageBoxes::SetTestMode(true);
+    store = std::make_unique<TempStore>();
+    QVERIFY(store->IsOpen());
+}
+
+void TstProviderManager::cleanup()
+{
+    host.reset();
+    store.reset();
+}
+
+void TstProviderManager::Open()
+{
+    // A tab page, as in the main window: the screen is no window of its own.
+    host = std::make_unique<QTabWidget>();
+    screen = new CTProviderManager();
+    host->addTab(screen, "tab");
+    host->show();
+    QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+}
+
+void TstProviderManager::Add(const QString& name, const QString& business)
+{
+    Child<QLineEdit>("le_pname")->clear();
+    Type(Child<QLineEdit>("le_pname"), name);
+    QTest::keyClicks(Child<QLineEdit>("le_pphone"), "0571-1");
+    QTextEdit* businessEdit = Child<QTextEdit>("le_pbusiniess");
+    businessEdit->clear();
+    Type(businessEdit, business);
+    QTest::mouseClick(Child<QPushButton>("pb_AddItem"), Qt::LeftButton);
+}
+
+// A right-click on the row's cell; picks the first entry when a menu pops
+// up and returns the entries it offered.
+QStringList TstProviderManager::RightClickDelete(int row)
+{
+    const QPoint pos = row < Model()->rowCount()
+                           ? Table()->visualRect(Model()->index(row, 0)).center()
+                           : QPoint(5, Table()->viewport()->height() - 5);
+    QStringList entries;
+    QTimer::singleShot(0, [&entries] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* action : menu->actions())
+            entries << action->text();
+        QTest::mouseClick(menu, Qt::LeftButton, {},
+                          menu->actionGeometry(menu->actions().first()).center());
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, Table()->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(Table()->viewport(), &event);
+    QCoreApplication::processEvents();
+    return entries;
+}
+
+void TstProviderManager::storedProvidersAreListed()
+{
+    QVERIFY(stockDb.InsertProvider("11", "乙", "1", "路", "L1", "F1", "粮\n油"));
+    QVERIFY(stockDb.InsertProvider("12", "甲", "2", "街", "L2", "F2", ""));
+    Open();
+    QCOMPARE(Model()->rowCount(), 2);
+    const QStringList first{"乙", "1", "路", "L1", "F1", "粮\n油", "11"};
+    for (int column = 0; column < 7; ++column)
+        QCOMPARE(Model()->item(0, column)->text(), first.at(column));
+    QCOMPARE(Model()->item(1, 6)->text(), QString("12"));
+    QVERIFY(QRegularExpression("^[1-9][0-9]+$").match(Guid()).hasMatch());
+}
+
+void TstProviderManager::emptyNameIsRefused()
+{
+    Open();
+    const QString guid = Guid();
+    Add(QString());
+    QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: 供应商名称不能为空"});
+    QCOMPARE(Guid(), guid);
+    QCOMPARE(Model()->rowCount(), 0);
+    QCOMPARE(store->Count("providers"), 0);
+}
+
+void TstProviderManager::addAppendsRowAndRenewsIdentifier()
+{
+    QVERIFY(stockDb.InsertProvider("11", "早", "", "", "", "", ""));
+    Open();
+    QStringList guids;
+    for (int i = 0; i < 2; ++i) {
+        guids << Guid();
+        Add("同名", "粮\n油");
+        QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: 添加成功"});
+        QVERIFY(Guid() != guids.last());
+    }
+    QCOMPARE(Child<QLineEdit>("le_pname")->text(), QString("同名"));
+    QCOMPARE(Model()->rowCount(), 3);
+    for (int row = 1; row < 3; ++row) {
+        QCOMPARE(Model()->item(row, 0)->text(), QString("同名"));
+        QCOMPARE(Model()->item(row, 5)->text(), QString("粮\n油"));
+        QCOMPARE(Model()->item(row, 6)->text(), guids.at(row - 1));
+        QCOMPARE(store
+                     ->Scalar("SELECT provider_business FROM providers WHERE provider_guid=" +
+                              guids.at(row - 1))
+                     .toString(),
+                 QString("粮\n油"));
+    }
+}
+
+void TstProviderManager::refusedInsertChangesNothing_data()
+{
+    QTest::addColumn<bool>("duplicateKey");
+    QTest::newRow("identifier already stored") << true;
+    QTest::newRow("store refuses writes") << false;
+}
+
+void TstProviderManager::refusedInsertChangesNothing()
+{
+    QFETCH(bool, duplicateKey);
+    Open();
+    const QString guid = Guid();
+    if (duplicateKey)
+        QVERIFY(stockDb.InsertProvider(guid, "先到", "", "", "", "", ""));
+    else
+        store->RefuseWrites();
+    Add("后到");
+    QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: 添加失败"});
+    QCOMPARE(Model()->rowCount(), 0);
+    QCOMPARE(store->Count("providers"), duplicateKey ? 1 : 0);
+    QVERIFY(Guid() != guid);
+}
+
+void TstProviderManager::deleteThroughMenu_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QStringList>("remaining");
+    QTest::newRow("yes") << true << QStringList{"11", "13"};
+    QTest::newRow("no") << false << QStringList{"11", "12", "13"};
+}
+
+void TstProviderManager::deleteThroughMenu()
+{
+    QFETCH(bool, yes);
+    QFETCH(QStringList, remaining);
+    for (const char* guid : {"11", "12", "13"})
+        QVERIFY(stockDb.InsertProvider(guid, "P", "", "", "", "", ""));
+    Open();
+    MessageBoxes::SetNextAnswer(yes ? QMessageBox::Yes : QMessageBox::No);
+    QCOMPARE(RightClickDelete(1), QStringList{"删除"});
+    QCOMPARE(TakeBoxes(), QStringList{"提示: 是否删除本行数据?"});
+    QStringList listed;
+    for (int row = 0; row < Model()->rowCount(); ++row)
+        listed << Model()->item(row, 6)->text();
+    QCOMPARE(listed, remaining);
+    QCOMPARE(store->Count("providers"), remaining.size());
+}
+
+void TstProviderManager::noMenuBelowTheRows()
+{
+    QVERIFY(stockDb.InsertProvider("11", "P", "", "", "", "", ""));
+    Open();
+    QVERIFY(RightClickDelete(1).isEmpty());
+    QVERIFY(TakeBoxes().isEmpty());
+    QCOMPARE(Model()->rowCount(), 1);
+}
+
+void TstProviderManager::failedDeleteKeepsRow()
+{
+    QVERIFY(stockDb.InsertProvider("11", "P", "", "", "", "", ""));
+    Open();
+    store->RefuseWrites();
+    MessageBoxes::SetNextAnswer(QMessageBox::Yes);
+    QCOMPARE(RightClickDelete(0), QStringList{"删除"});
+    QCOMPARE(TakeBoxes(),
+             (QStringList{"提示: 是否删除本行数据?", "Quorrin1009: 删除失败，数据未更改"}));
+    QCOMPARE(Model()->rowCount(), 1);
+    QCOMPARE(store->Count("providers"), 1);
+}
+
+QTEST_MAIN(TstProviderManager)
+#include "tst_providermanager.moc"
