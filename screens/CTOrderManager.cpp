@@ -2,11 +2,14 @@
 
 #include "screens/TableSupport.h"
 #include "store/StockDb.h"
+#include "ui_Order.h"
 
 #include <QDateTime>
 #include <QLabel>
 #include <QtCharts/QBarCategoryAxis>
 #include <QtCharts/QBarSeries>
+#include <QtCharts/QBarSet>
+#include <QtCharts/QChart>
 #include <QtCharts/QValueAxis>
 
 namespace {
@@ -17,30 +20,32 @@ const char kTipStyle[] =
 const int kHoursPerDay = 24;
 } // namespace
 
-CTOrderManager::CTOrderManager(QWidget* parent) : QDialog(parent)
+CTOrderManager::CTOrderManager(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::Order>())
 {
-    ui.setupUi(this);
+    ui->setupUi(this);
 
     model = TableSupport::CreateModel(
-        this, ui.tv_orderlist, {tr("订单时间"), tr("订单ID"), tr("订单总额"), tr("商品数量")},
+        this, ui->tv_orderlist, {tr("订单时间"), tr("订单ID"), tr("订单总额"), tr("商品数量")},
         QHeaderView::ResizeToContents);
-    TableSupport::MakeReadOnlyRowSelection(ui.tv_orderlist);
+    TableSupport::MakeReadOnlyRowSelection(ui->tv_orderlist);
 
     chart = new QChart();
     chart->legend()->setVisible(true);
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->setTitle(QStringLiteral("24小时成交额情况"));
     chart->setAnimationOptions(QChart::SeriesAnimations);
-    ui.chartshow->setChart(chart);
+    ui->chartshow->setChart(chart);
 
-    connect(ui.calendarWidget, SIGNAL(clicked(const QDate&)), this,
+    connect(ui->calendarWidget, SIGNAL(clicked(const QDate&)), this,
             SLOT(onCalendarClicked(const QDate&)));
 }
+
+CTOrderManager::~CTOrderManager() = default;
 
 void CTOrderManager::ReloadOrders()
 {
     TableSupport::ClearRows(model);
-    const OrderList orders = stockDb.QueryOrdersOfDay(ui.calendarWidget->selectedDate());
+    const OrderList orders = stockDb.QueryOrdersOfDay(ui->calendarWidget->selectedDate());
     // A day without orders leaves the previous day's bars standing.
     if (orders.isEmpty())
         return;
@@ -104,7 +109,7 @@ void CTOrderManager::onCalendarClicked(const QDate&)
 void CTOrderManager::onhovered(bool status, int index, QBarSet* barset)
 {
     if (!tipLabel) {
-        tipLabel = new QLabel(ui.chartshow);
+        tipLabel = new QLabel(ui->chartshow);
         tipLabel->setStyleSheet(kTipStyle);
         tipLabel->hide();
     }

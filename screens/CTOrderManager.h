@@ -1,15 +1,20 @@
 #pragma once
 
-#include "ui_Order.h"
-
 #include <QDate>
 #include <QDialog>
 #include <QMap>
-#include <QtCharts/QBarSet>
-#include <QtCharts/QChart>
+#include <QtCharts/QChartGlobal>
+#include <memory>
 
 class QLabel;
 class QStandardItemModel;
+namespace Ui {
+class Order;
+}
+QT_CHARTS_BEGIN_NAMESPACE
+class QBarSet;
+class QChart;
+QT_CHARTS_END_NAMESPACE
 
 // The signals of the chart classes name their types without the namespace;
 // the slot below must spell them the same way for the connection to match.
@@ -21,6 +26,7 @@ class CTOrderManager : public QDialog
     Q_OBJECT
 public:
     explicit CTOrderManager(QWidget* parent = nullptr);
+    ~CTOrderManager() override;
 
     void ReloadOrders();
 
@@ -32,7 +38,7 @@ private slots:
     void onhovered(bool status, int index, QBarSet* barset);
 
 private:
-    Ui::Order ui;
+    std::unique_ptr<Ui::Order> ui;
     QStandardItemModel* model = nullptr;
     QChart* chart = nullptr;
     QLabel* tipLabel = nullptr;

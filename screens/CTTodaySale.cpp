@@ -4,6 +4,7 @@
 #include "screens/TableSupport.h"
 #include "store/RecordId.h"
 #include "store/StockDb.h"
+#include "ui_todaySale.h"
 
 #include <QDateTime>
 #include <QRegularExpressionValidator>
@@ -35,41 +36,43 @@ bool AskYes(const QString& question)
 }
 } // namespace
 
-CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent)
+CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::todaySale>())
 {
-    ui.setupUi(this);
-    ui.pb_pay->setIcon(ButtonIcon("pay.png"));
-    ui.pb_pay->setIconSize(QSize(24, 24));
-    ui.pb_Cancel->setIcon(ButtonIcon("cancelpay.png"));
-    ui.pb_Cancel->setIconSize(QSize(24, 24));
+    ui->setupUi(this);
+    ui->pb_pay->setIcon(ButtonIcon("pay.png"));
+    ui->pb_pay->setIconSize(QSize(24, 24));
+    ui->pb_Cancel->setIcon(ButtonIcon("cancelpay.png"));
+    ui->pb_Cancel->setIconSize(QSize(24, 24));
 
-    model = TableSupport::CreateModel(this, ui.tv_salelist,
+    model = TableSupport::CreateModel(this, ui->tv_salelist,
                                       {tr("时间"), tr("商品名"), tr("商品价格"), tr("商品数量"),
                                        tr("商品小计"), tr("商品条形码"), tr("商品GUID")},
                                       QHeaderView::Stretch);
-    ui.tv_salelist->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ui.tv_salelist->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->tv_salelist->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->tv_salelist->setSelectionMode(QAbstractItemView::SingleSelection);
     // Quantities are stored as order_product_num, so only whole numbers get in.
-    auto* delegate = new ValidatingDelegate(ui.tv_salelist);
+    auto* delegate = new ValidatingDelegate(ui->tv_salelist);
     delegate->SetColumnValidator(Quantity, [](QObject* parent) {
         return new QRegularExpressionValidator(QRegularExpression("-?[0-9]{1,9}"), parent);
     });
-    ui.tv_salelist->setItemDelegate(delegate);
+    ui->tv_salelist->setItemDelegate(delegate);
 
-    connect(ui.le_barcode, SIGNAL(returnPressed()), this, SLOT(OnreturnPressed()));
-    connect(ui.pb_pay, SIGNAL(clicked(bool)), this, SLOT(onclicked(bool)));
-    connect(ui.pb_Cancel, SIGNAL(clicked(bool)), this, SLOT(OnCancelClicked(bool)));
+    connect(ui->le_barcode, SIGNAL(returnPressed()), this, SLOT(OnreturnPressed()));
+    connect(ui->pb_pay, SIGNAL(clicked(bool)), this, SLOT(onclicked(bool)));
+    connect(ui->pb_Cancel, SIGNAL(clicked(bool)), this, SLOT(OnCancelClicked(bool)));
     connect(model, SIGNAL(itemChanged(QStandardItem*)), this, SLOT(OnitemChanged(QStandardItem*)));
-    connect(ui.tv_salelist->itemDelegate(),
+    connect(ui->tv_salelist->itemDelegate(),
             SIGNAL(closeEditor(QWidget*, QAbstractItemDelegate::EndEditHint)), this,
             SLOT(EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)));
 
     FocusBarcodeInput();
 }
 
+CTTodaySale::~CTTodaySale() = default;
+
 void CTTodaySale::FocusBarcodeInput()
 {
-    ui.le_barcode->setFocus(Qt::OtherFocusReason);
+    ui->le_barcode->setFocus(Qt::OtherFocusReason);
 }
 
 void CTTodaySale::RecomputeTotals()
@@ -88,13 +91,13 @@ void CTTodaySale::RecomputeTotals()
 
 void CTTodaySale::ShowTotals(int lineCount, double total)
 {
-    ui.lb_detailInfo->setText(QString::asprintf("商品数：【%d】\n\n统计金额：", lineCount));
-    ui.lb_totalprice->setText(QString::asprintf("%0.2f", total));
+    ui->lb_detailInfo->setText(QString::asprintf("商品数：【%d】\n\n统计金额：", lineCount));
+    ui->lb_totalprice->setText(QString::asprintf("%0.2f", total));
 }
 
 void CTTodaySale::OnreturnPressed()
 {
-    const QString barcode = ui.le_barcode->text();
+    const QString barcode = ui->le_barcode->text();
     const ProductInfo product = stockDb.QueryProductByBarcode(barcode);
     if (product.product_name.isEmpty())
         return;
@@ -110,7 +113,7 @@ void CTTodaySale::OnreturnPressed()
     model->insertRow(model->rowCount(), line);
 
     FocusBarcodeInput();
-    ui.le_barcode->clear();
+    ui->le_barcode->clear();
     RecomputeTotals();
 }
 
@@ -130,7 +133,7 @@ void CTTodaySale::onclicked(bool)
         return;
 
     const QString orderGuid = QString::fromLatin1(NewRecordIdText());
-    if (!StoreSale(orderGuid, ui.lb_totalprice->text())) {
+    if (!StoreSale(orderGuid, ui->lb_totalprice->text())) {
         // The lines stay on screen so the cashier can simply pay again.
         MessageBoxes::Information(nullptr, kBoxTitle, QStringLiteral("结算失败，订单未保存"));
         return;
@@ -170,7 +173,7 @@ void CTTodaySale::ClearSale()
 {
     ShowTotals(0, 0.0);
     FocusBarcodeInput();
-    ui.le_barcode->clear();
+    ui->le_barcode->clear();
     TableSupport::ClearRows(model);
 }
 

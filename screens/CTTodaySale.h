@@ -1,13 +1,15 @@
 #pragma once
 
-#include "ui_todaySale.h"
-
 #include <QAbstractItemDelegate>
 #include <QDialog>
 #include <QString>
+#include <memory>
 
 class QStandardItem;
 class QStandardItemModel;
+namespace Ui {
+class todaySale;
+}
 
 // The counter: scanned barcodes become order lines; paying stores the order.
 // The open sale lives only in the table until it is paid or cancelled.
@@ -16,6 +18,7 @@ class CTTodaySale : public QDialog
     Q_OBJECT
 public:
     explicit CTTodaySale(QWidget* parent = nullptr);
+    ~CTTodaySale() override;
 
     void FocusBarcodeInput();
 
@@ -33,6 +36,6 @@ private slots:
     void EditCompleteSlot(QWidget* editor, QAbstractItemDelegate::EndEditHint hint);
 
 private:
-    Ui::todaySale ui;
+    std::unique_ptr<Ui::todaySale> ui;
     QStandardItemModel* model = nullptr;
 };

@@ -1,0 +1,188 @@
+#include "screens/CTOrderManager.h"
+#include "support_TempStore.h"
+
+#include <QCalendarWidget>
+#include <QLabel>
+#include <QPointer>
+#include <QSqlError>
+#include <QTabWidget>
+#include <QTableView>
+#include <QtCharts/QBarCategoryAxis>
+#include <QtCharts/QBarSeries>
+#include <QtCharts/QBarSet>
+#include <QtCharts/QChartView>
+#include <QtCharts/QValueAxis>
+#include <QtTest>
+
+using Bars = QMap<int, double>;
+
+class OrderManagerTest : public QObject
+{
+    Q_OBJECT
+
+    const QDate day{2021, 3, 5};
+    QScopedPointer<TempStore> store;
+    QScopedPointer<QTabWidget> host;
+    CTOrderManager* screen = nullptr;
+    QCalendarWidget* calendar = nullptr;
+    QTableView* view = nullptr;
+    QChartView* chartView = nullptr;
+    int nextGuid = 1;
+
+    void AddOrder(const QString& time, const QString& orderTotal)
+    {
+        const QSqlQuery query = store->Exec(QString("INSERT INTO orders VALUES (%1,'%2','%3',1)")
+                                                .arg(nextGuid++)
+                                                .arg(time, orderTotal));
+        QVERIFY(!query.lastError().isValid());
+    }
+
+    // Clicks the date's cell in the calendar's month view, as a user would.
+    void ClickDay(const QDate& date)
+    {
+        calendar->setSelectedDate(date);
+        auto* days = calendar->findChild<QTableView*>("qt_calendar_calendarview");
+        QVERIFY(days);
+        QTest::mouseClick(days->viewport(), Qt::LeftButton, {},
+                          days->visualRect(days->currentIndex()).center());
+    }
+
+    QBarSeries* Series() const
+    {
+        return qobject_cast<QBarSeries*>(chartView->chart()->series().value(0));
+    }
+
+    QValueAxis* AmountAxis() const
+    {
+        return qobject_cast<QValueAxis*>(chartView->chart()->axes(Qt::Vertical).value(0));
+    }
+
+    void CheckOneChart()
+    {
+        QCOMPARE(chartView->chart()->series().size(), 1);
+        QCOMPARE(chartView->chart()->axes(Qt::Horizontal).size(), 1);
+        QCOMPARE(chartView->chart()->axes(Qt::Vertical).size(), 1);
+    }
+
+private slots:
+    void init()
+    {
+        store.reset(new TempStore);
+        QVERIFY(store->IsOpen());
+        nextGuid = 1;
+        screen = new CTOrderManager;
+        host.reset(new QTabWidget);
+        host->addTab(screen, QStringLiteral("订单管理"));
+        calendar = screen->findChild<QCalendarWidget*>("calendarWidget");
+        view = screen->findChild<QTableView*>("tv_orderlist");
+        chartView = screen->findChild<QChartView*>("chartshow");
+        host->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.data()));
+    }
+
+    void cleanup()
+    {
+        host.reset();
+        store.reset();
+    }
+
+    void hourlyTurnover_data()
+    {
+        QTest::addColumn<QStringList>("orders");
+        QTest::addColumn<Bars>("bars");
+        QTest::addColumn<double>("axisMax");
+        QTest::newRow("two hours") << QStringList{"09:15:00=10", "09:40:00=5.5", "14:00:00=3"}
+                                   << Bars{{9, 15.5}, {14, 3}} << 15.5;
+        QTest::newRow("all zero") << QStringList{"10:00:00=0", "11:30:00=0"} << Bars{} << 0.0;
+        QTest::newRow("first and last second")
+            << QStringList{"00:00:00=1", "23:59:59=2"} << Bars{{0, 1}, {23, 2}} << 2.0;
+        QTest::newRow("unreadable time raises only the axis")
+            << QStringList{"09:60:00=7", "08:00:00=2"} << Bars{{8, 2}} << 7.0;
+    }
+
+    void hourlyTurnover()
+    {
+        QFETCH(QStringList, orders);
+        QFETCH(Bars, bars);
+        QFETCH(double, axisMax);
+        for (const QString& order : orders)
+            AddOrder(day.toString("yyyy-MM-dd ") + order.section('=', 0, 0), order.section('=', 1));
+        AddOrder(day.addDays(1).toString("yyyy-MM-dd 09:00:00"), "100");
+
+        ClickDay(day);
+        QCOMPARE(view->model()->rowCount(), orders.size());
+        QCOMPARE(view->model()->index(0, 0).data().toString(),
+                 day.toString("yyyy-MM-dd ") + orders[0].section('=', 0, 0));
+        CheckOneChart();
+        const QBarSet* turnover = Series()->barSets().value(0);
+        QCOMPARE(turnover->label(), QStringLiteral("成交额"));
+        QCOMPARE(turnover->count(), 24);
+        for (int hour = 0; hour < 24; ++hour)
+            QCOMPARE(turnover->at(hour), bars.value(hour, 0.0));
+        auto* hours = qobject_cast<QBarCategoryAxis*>(chartView->chart()->axes(Qt::Horizontal)[0]);
+        QCOMPARE(hours->count(), 24);
+        QCOMPARE(hours->at(0), QStringLiteral("0点"));
+        QCOMPARE(hours->at(23), QStringLiteral("23点"));
+        QCOMPARE(AmountAxis()->min(), 0.0);
+        QCOMPARE(AmountAxis()->max(), axisMax);
+    }
+
+    void dayWithoutOrdersKeepsBars()
+    {
+        AddOrder("2021-03-05 09:15:00", "10");
+        ClickDay(day);
+        QBarSeries* shown = Series();
+        ClickDay(day.addDays(1));
+        QCOMPARE(view->model()->rowCount(), 0);
+        QCOMPARE(Series(), shown);
+        QCOMPARE(shown->barSets()[0]->at(9), 10.0);
+    }
+
+    void rebuildsReleaseThePreviousChart()
+    {
+        AddOrder("2021-03-05 09:15:00", "10");
+        ClickDay(day);
+        QPointer<QBarSeries> firstSeries = Series();
+        QPointer<QBarSet> firstSet = Series()->barSets()[0];
+        QPointer<QValueAxis> firstAxis = AmountAxis();
+
+        // Every reload reads the calendar's day again, so new orders show up.
+        for (int i = 0; i < 20; ++i) {
+            AddOrder("2021-03-05 10:00:00", "1");
+            screen->ReloadOrders();
+        }
+        QCOMPARE(view->model()->rowCount(), 21);
+        CheckOneChart();
+        QCOMPARE(Series()->barSets()[0]->at(10), 20.0);
+        QVERIFY(firstSeries.isNull());
+        QVERIFY(firstSet.isNull());
+        QVERIFY(firstAxis.isNull());
+    }
+
+    void hoverShowsAmountAboveBar()
+    {
+        AddOrder("2021-03-05 09:15:00", "10");
+        AddOrder("2021-03-05 09:40:00", "5.5");
+        ClickDay(day);
+        QBarSet* turnover = Series()->barSets()[0];
+
+        emit Series()->hovered(true, 9, turnover);
+        auto* tip = chartView->findChild<QLabel*>();
+        QVERIFY(tip);
+        QVERIFY(tip->isVisible());
+        QCOMPARE(tip->text(), QStringLiteral("15.5元"));
+        const QPointF top = chartView->chart()->mapToPosition(QPointF(9, 15.5));
+        // Left edge on the bar's centre line, wholly above the bar's top.
+        QCOMPARE(tip->x(), int(top.x()));
+        QVERIFY(tip->geometry().bottom() < top.y());
+
+        emit Series()->hovered(true, 3, turnover);
+        QCOMPARE(tip->text(), QStringLiteral("0元"));
+        emit Series()->hovered(false, 3, turnover);
+        QVERIFY(!tip->isVisible());
+        QCOMPARE(chartView->findChildren<QLabel*>().size(), 1);
+    }
+};
+
+QTEST_MAIN(OrderManagerTest)
+#include "tst_ordermanager.moc"

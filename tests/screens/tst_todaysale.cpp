@@ -1,0 +1,343 @@
+#include "screens/CTTodaySale.h"
+#include "screens/MessageBoxes.h"
+#include "support_TempStore.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QTabWidget>
+#include <QTableView>
+#include <QtTest>
+
+namespace {
+const QString kTitle = QStringLiteral("Quorrin1009");
+const QString kEmptyInfo = QStringLiteral("商品数：【0】\n\n统计金额：");
+constexpr int Time = 0, Name = 1, Quantity = 3, Subtotal = 4, Barcode = 5;
+const QString kConfirmPay = QStringLiteral("请先确认订单信息无误，是否继续结算");
+} // namespace
+
+class TodaySaleTest : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<TempStore> store;
+    // The screen lives in a tab page as in the main window: embedded, a
+    // dialog picks no default button, so Return only scans.
+    QScopedPointer<QTabWidget> host;
+    CTTodaySale* screen = nullptr;
+    QLineEdit* barcode = nullptr;
+    QTableView* view = nullptr;
+    QLabel* info = nullptr;
+    QLabel* total = nullptr;
+
+    QAbstractItemModel* Model() const { return view->model(); }
+    QString Cell(int row, int column) const
+    {
+        return Model()->index(row, column).data().toString();
+    }
+
+    void Scan(const QString& code)
+    {
+        QTest::keyClicks(barcode, code);
+        QTest::keyClick(barcode, Qt::Key_Return);
+    }
+
+    void EditQuantity(int row, const QString& typed)
+    {
+        const QModelIndex index = Model()->index(row, Quantity);
+        view->edit(index);
+        QWidget* editor = view->indexWidget(index);
+        QVERIFY(editor);
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(editor, typed);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_VERIFY(!view->indexWidget(index));
+    }
+
+    void Pay(QMessageBox::StandardButton answer)
+    {
+        MessageBoxes::SetNextAnswer(answer);
+        QTest::mouseClick(screen->findChild<QPushButton*>("pb_pay"), Qt::LeftButton);
+    }
+
+    // Every stored row of a table, each column as text.
+    QList<QStringList> Rows(const QString& table)
+    {
+        QList<QStringList> rows;
+        QSqlQuery query = store->Exec("SELECT * FROM " + table + " ORDER BY rowid");
+        while (query.next()) {
+            rows << QStringList();
+            for (int column = 0; column < query.record().count(); ++column)
+                rows.last() << query.value(column).toString();
+        }
+        return rows;
+    }
+
+    void CheckNothingStored()
+    {
+        QVERIFY(Rows("orders").isEmpty() && Rows("orderdetail").isEmpty());
+    }
+
+    // Boxes shown since the last call, as "icon title: text".
+    static QStringList Shown()
+    {
+        QStringList shown;
+        for (const MessageBoxes::Shown& box : MessageBoxes::TakeShown())
+            shown << QString("%1 %2: %3").arg(box.icon).arg(box.title, box.text);
+        return shown;
+    }
+    static QString Box(QMessageBox::Icon icon, const QString& text)
+    {
+        return QString("%1 %2: %3").arg(icon).arg(kTitle, text);
+    }
+
+private slots:
+    void init()
+    {
+        MessageBoxes::SetTestMode(true);
+        store.reset(new TempStore);
+        QVERIFY(store->IsOpen());
+        QVERIFY(!store
+                     ->Exec("INSERT INTO products VALUES (101,'笔','6901234567890',10,1,'2','2',"
+                            "'3.5'), (102,'茶','0123',5,1,'9','9','12.00'), (103,'糖','777',5,1,"
+                            "'1','1','')")
+                     .lastError()
+                     .isValid());
+        screen = new CTTodaySale;
+        host.reset(new QTabWidget);
+        host->addTab(screen, QStringLiteral("今日出货"));
+        barcode = screen->findChild<QLineEdit*>("le_barcode");
+        view = screen->findChild<QTableView*>("tv_salelist");
+        info = screen->findChild<QLabel*>("lb_detailInfo");
+        total = screen->findChild<QLabel*>("lb_totalprice");
+        host->show();
+        QVERIFY(QTest::qWaitForWindowActive(host.data()));
+        screen->FocusBarcodeInput();
+    }
+
+    void cleanup()
+    {
+        host.reset();
+        store.reset();
+    }
+
+    void scan_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("subtotal");
+        QTest::addColumn<QString>("totalText");
+        const auto row = [](const char* tag, QString code, QString name, QString sub, QString sum) {
+            QTest::newRow(tag) << code << name << sub << sum;
+        };
+        row("ean-13", "6901234567890", "笔", "3.5", "3.50");
+        row("leading zero", "0123", "茶", "12", "12.00");
+        row("no retail price", "777", "糖", "0", "0.00");
+        row("unknown", "999", "", "", "0.0");
+        row("not a number", "12a'", "", "", "0.0");
+    }
+
+    void scan()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, name);
+        QFETCH(QString, subtotal);
+        QFETCH(QString, totalText);
+        Scan(code);
+        QCOMPARE(total->text(), totalText);
+        if (name.isEmpty()) {
+            QCOMPARE(Model()->rowCount(), 0);
+            QCOMPARE(barcode->text(), code);
+            return;
+        }
+        QCOMPARE(Model()->rowCount(), 1);
+        QCOMPARE(Cell(0, Name), name);
+        QCOMPARE(Cell(0, Quantity), QString("1"));
+        QCOMPARE(Cell(0, Subtotal), subtotal);
+        QCOMPARE(Cell(0, Barcode), code);
+        QVERIFY(QDateTime::fromString(Cell(0, Time), "yyyy-MM-dd HH:mm:ss").isValid());
+        QCOMPARE(barcode->text(), QString());
+        QCOMPARE(QApplication::focusWidget(), barcode);
+    }
+
+    void sameBarcodeTwiceGivesTwoLines()
+    {
+        Scan("6901234567890");
+        Scan("6901234567890");
+        QCOMPARE(Model()->rowCount(), 2);
+        QCOMPARE(Cell(1, Quantity), QString("1"));
+        QCOMPARE(info->text(), QStringLiteral("商品数：【2】\n\n统计金额："));
+        QCOMPARE(total->text(), QString("7.00"));
+    }
+
+    void quantityEdit_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("quantity");
+        QTest::addColumn<QString>("subtotal");
+        QTest::addColumn<QString>("totalText");
+        const auto row = [](const char* tag, QString typed, QString num, QString sub, QString sum) {
+            QTest::newRow(tag) << typed << num << sub << sum;
+        };
+        row("whole", "4", "4", "14", "14.00");
+        row("negative", "-2", "-2", "-7", "-7.00");
+        row("decimal point refused", "1.5", "15", "52.5", "52.50");
+        row("letters refused", "x7", "7", "24.5", "24.50");
+    }
+
+    void quantityEdit()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, quantity);
+        QFETCH(QString, subtotal);
+        QFETCH(QString, totalText);
+        Scan("6901234567890");
+        EditQuantity(0, typed);
+        QCOMPARE(Cell(0, Quantity), quantity);
+        QCOMPARE(Cell(0, Subtotal), subtotal);
+        QCOMPARE(total->text(), totalText);
+    }
+
+    void payStoresWholeSale()
+    {
+        for (const char* code : {"6901234567890", "0123", "6901234567890"})
+            Scan(code);
+        EditQuantity(1, "2");
+        EditQuantity(2, "5");
+        for (int row = 0; row < 3; ++row)
+            Model()->setData(Model()->index(row, Time), QString("2021-03-05 09:0%1:00").arg(row));
+        QCOMPARE(total->text(), QString("45.00"));
+
+        // The keyboard alone reaches the pay button.
+        screen->FocusBarcodeInput();
+        QTest::keyClick(barcode, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QString("pb_pay"));
+        MessageBoxes::SetNextAnswer(QMessageBox::Yes);
+        const QString before = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        const QString after = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+        QCOMPARE(Shown(), QStringList{Box(QMessageBox::Question, kConfirmPay)});
+
+        const QList<QStringList> orders = Rows("orders");
+        QCOMPARE(orders.size(), 1);
+        const QString guid = orders[0][0];
+        QVERIFY(orders[0][1] >= before && orders[0][1] <= after);
+        QCOMPARE(orders[0].mid(2), (QStringList{"45", "3"}));
+        QCOMPARE(Rows("orderdetail"),
+                 (QList<QStringList>{
+                     {guid, "2021-03-05 09:00:00", "45", "笔", "101", "6901234567890", "1", "3.5",
+                      "3.5"},
+                     {guid, "2021-03-05 09:01:00", "45", "茶", "102", "0123", "2", "12", "24"},
+                     {guid, "2021-03-05 09:02:00", "45", "笔", "101", "6901234567890", "5", "3.5",
+                      "17.5"}}));
+
+        QCOMPARE(Model()->rowCount(), 0);
+        QCOMPARE(info->text(), kEmptyInfo);
+        QCOMPARE(total->text(), QString("0.00"));
+        QCOMPARE(QApplication::focusWidget(), barcode);
+    }
+
+    void payDeclined_data()
+    {
+        QTest::addColumn<QStringList>("codes");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty sale")
+            << QStringList() << int(QMessageBox::Yes) << int(QMessageBox::Information)
+            << QStringLiteral("添先添加商品，才能完成结算");
+        QTest::newRow("answered no") << QStringList{"6901234567890", "0123"} << int(QMessageBox::No)
+                                     << int(QMessageBox::Question) << kConfirmPay;
+    }
+
+    void payDeclined()
+    {
+        QFETCH(QStringList, codes);
+        QFETCH(int, answer);
+        QFETCH(int, icon);
+        QFETCH(QString, text);
+        for (const QString& code : codes)
+            Scan(code);
+        const QString infoBefore = info->text();
+        const QString totalBefore = total->text();
+        Pay(QMessageBox::StandardButton(answer));
+        QCOMPARE(Shown(), QStringList{Box(QMessageBox::Icon(icon), text)});
+        CheckNothingStored();
+        QCOMPARE(Model()->rowCount(), codes.size());
+        QCOMPARE(info->text(), infoBefore);
+        QCOMPARE(total->text(), totalBefore);
+    }
+
+    void failedPayKeepsSale_data()
+    {
+        QTest::addColumn<QString>("refuse");
+        QTest::addColumn<QString>("allow");
+        QTest::newRow("no writes at all") << "PRAGMA query_only=1"
+                                          << "PRAGMA query_only=0";
+        // The detail rows go in before the order row is refused.
+        QTest::newRow("order row refused")
+            << "CREATE TRIGGER refuse BEFORE INSERT ON orders BEGIN SELECT RAISE(ABORT,'no'); END"
+            << "DROP TRIGGER refuse";
+    }
+
+    void failedPayKeepsSale()
+    {
+        QFETCH(QString, refuse);
+        QFETCH(QString, allow);
+        Scan("6901234567890");
+        Scan("0123");
+        EditQuantity(0, "4");
+        if (refuse.isEmpty())
+            store->RefuseWrites();
+        else
+            QVERIFY(!store->Exec(refuse).lastError().isValid());
+        Pay(QMessageBox::Yes);
+        QCOMPARE(Shown(), (QStringList{Box(QMessageBox::Question, kConfirmPay),
+                                       Box(QMessageBox::Information, "结算失败，订单未保存")}));
+        CheckNothingStored();
+        QCOMPARE(Model()->rowCount(), 2);
+        QCOMPARE(Cell(0, Quantity), QString("4"));
+        QCOMPARE(total->text(), QString("26.00"));
+
+        // Once the store takes writes again the same sale goes through.
+        QVERIFY(!store->Exec(allow).lastError().isValid());
+        Pay(QMessageBox::Yes);
+        QCOMPARE(Rows("orders").size(), 1);
+        QCOMPARE(Rows("orderdetail").size(), 2);
+        QCOMPARE(Model()->rowCount(), 0);
+    }
+
+    void cancel_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("empty, yes") << 0 << int(QMessageBox::Yes);
+        QTest::newRow("open, no") << 2 << int(QMessageBox::No);
+        QTest::newRow("open, yes") << 2 << int(QMessageBox::Yes);
+    }
+
+    void cancel()
+    {
+        QFETCH(int, lines);
+        QFETCH(int, answer);
+        for (int i = 0; i < lines; ++i)
+            Scan("6901234567890");
+        const QString totalBefore = total->text();
+        MessageBoxes::SetNextAnswer(QMessageBox::StandardButton(answer));
+        QTest::mouseClick(screen->findChild<QPushButton*>("pb_Cancel"), Qt::LeftButton);
+        QCOMPARE(Shown(), QStringList{Box(QMessageBox::Question, "是否要取消订单")});
+        CheckNothingStored();
+        const bool cleared = answer == QMessageBox::Yes;
+        QCOMPARE(Model()->rowCount(), cleared ? 0 : lines);
+        QCOMPARE(total->text(), cleared ? QString("0.00") : totalBefore);
+        if (cleared)
+            QCOMPARE(info->text(), kEmptyInfo);
+    }
+};
+
+QTEST_MAIN(TodaySaleTest)
+#include "tst_todaysale.moc"
