@@ -28,6 +28,7 @@ public:
     QStatusBar* StatusBar() const { return ui.statusBar; }
     QTimer* CheckVerTimer() { return &checkVerTimer; }
     QMenu* TrayMenu() const { return trayMenu; }
+    CCatchThread* CatchThread() { return &catchThread; }
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);

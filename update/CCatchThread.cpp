@@ -4,11 +4,16 @@
 #include "store/RecordId.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
+#include <future>
+#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <thread>
 
 namespace {
 const char kBuildText[] = "1009";
@@ -38,6 +43,22 @@ QByteArray FirstIpv4Address(const QByteArray& host)
     return converted ? QByteArray(text) : QByteArray();
 }
 
+// A resolver can take many seconds to give up and getaddrinfo cannot be
+// cancelled, so the lookup runs on a thread of its own that a stop request
+// simply leaves behind.
+QByteArray FirstIpv4AddressUnlessStopped(const QByteArray& host,
+                                         const std::function<bool()>& stopped)
+{
+    auto lookup = std::make_shared<std::promise<QByteArray>>();
+    std::future<QByteArray> address = lookup->get_future();
+    std::thread([host, lookup] { lookup->set_value(FirstIpv4Address(host)); }).detach();
+    while (address.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+        if (stopped())
+            return QByteArray();
+    }
+    return address.get();
+}
+
 QByteArray TrimPiece(const QByteArray& piece)
 {
     int begin = 0;
@@ -53,7 +74,7 @@ QByteArray TrimPiece(const QByteArray& piece)
 CCatchThread::CCatchThread(QObject* parent) : QThread(parent), serverHost(VERSION_SERVER_HOST)
 {
     fetcher.SetHandle(curl_easy_init());
-    fetcher.SetStopCheck([this] { return Command() == kStop || isInterruptionRequested(); });
+    fetcher.SetStopCheck(StopRequested());
 }
 
 CCatchThread::~CCatchThread()
@@ -63,6 +84,17 @@ CCatchThread::~CCatchThread()
     SetCommand(kStop);
     wait();
     curl_easy_cleanup(fetcher.Handle());
+}
+
+std::function<bool()> CCatchThread::StopRequested() const
+{
+    return [this] { return Command() == kStop || isInterruptionRequested(); };
+}
+
+void CCatchThread::SetServerHost(const QByteArray& host)
+{
+    std::lock_guard<std::mutex> guard(serverHostLock);
+    serverHost = host;
 }
 
 void CCatchThread::RequestCheck(int arg)
@@ -98,7 +130,12 @@ void CCatchThread::RunCheck(int arg)
 {
     if (arg != 1)
         return;
-    const QByteArray address = FirstIpv4Address(serverHost);
+    QByteArray host;
+    {
+        std::lock_guard<std::mutex> guard(serverHostLock);
+        host = serverHost;
+    }
+    const QByteArray address = FirstIpv4AddressUnlessStopped(host, StopRequested());
     const QList<QByteArray> pieces = SplitText(address, ".");
     if (pieces.size() != 4)
         return;

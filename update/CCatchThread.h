@@ -7,6 +7,8 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <functional>
+#include <mutex>
 
 // Worker of the version check: polls its command word, fetches one reply
 // per request and hands it to the GUI thread through notifyResult.
@@ -23,9 +25,8 @@ public:
     // 0 idle, 2 check pending or running, 3 stop.
     int Command() const { return command.load(std::memory_order_acquire); }
 
-    // The version server's host name, the build setting unless changed;
-    // change it only while the worker is not running.
-    void SetServerHost(const QByteArray& host) { serverHost = host; }
+    // The version server's host name, the build setting unless changed.
+    void SetServerHost(const QByteArray& host);
 
 signals:
     void notifyResult(QString reply);
@@ -35,10 +36,12 @@ protected:
 
 private:
     void RunCheck(int arg);
+    std::function<bool()> StopRequested() const;
 
     HttpFetcher fetcher;
     std::atomic<int> command{0};
     std::atomic<int> commandArg{0};
+    std::mutex serverHostLock;
     QByteArray serverHost;
 };
 

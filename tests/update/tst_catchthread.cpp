@@ -187,10 +187,11 @@ void TestCatchThread::stopEndsStalledCheckQuickly()
     worker.thread.RequestCheck(1);
     QVERIFY(server.WaitForRequests(1, 5000));
     QTest::qWait(200);
+    // libcurl looks at the stop request at least once a second.
     QElapsedTimer clock;
     clock.start();
     QVERIFY(worker.Stop(5000));
-    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestCatchThread::splitText_data()

@@ -58,6 +58,8 @@ private slots:
     void oversizedBodyIsRefused();
     void redirects_data();
     void redirects();
+    void onlyWebAddresses_data();
+    void onlyWebAddresses();
     void selfSignedCertificateIsRefused_data();
     void selfSignedCertificateIsRefused();
 };
@@ -248,6 +250,8 @@ void TestHttpFetcher::redirects_data()
         << QByteArray("/target") << true << 2 << QByteArray("arrived");
     QTest::newRow("to a local file, refused") << QByteArray("file:///etc/hostname") << false << 1
                                               << Failure(302, CURLE_UNSUPPORTED_PROTOCOL);
+    QTest::newRow("to an ftp address, refused") << QByteArray("ftp://127.0.0.6:7006/") << false << 1
+                                                << Failure(302, CURLE_UNSUPPORTED_PROTOCOL);
     QTest::newRow("endless chain, cut off")
         << QByteArray("/start") << false << int(HttpFetcher::kMaxRedirects) + 1
         << Failure(302, CURLE_TOO_MANY_REDIRECTS);
@@ -270,6 +274,22 @@ void TestHttpFetcher::redirects()
     QCOMPARE(fetcher.Fetch(received, server.Url("/start"), 10), ok);
     QCOMPARE(received, output);
     QCOMPARE(server.Requests().size(), requests);
+}
+
+void TestHttpFetcher::onlyWebAddresses_data()
+{
+    QTest::addColumn<QByteArray>("url");
+    QTest::newRow("local file") << QByteArray("file:///etc/hostname");
+    QTest::newRow("ftp") << QByteArray("ftp://127.0.0.6:7006/");
+}
+
+void TestHttpFetcher::onlyWebAddresses()
+{
+    QFETCH(QByteArray, url);
+    OwnedFetcher fetcher;
+    QByteArray output;
+    QVERIFY(!fetcher.Fetch(output, url, 10));
+    QCOMPARE(output, Failure(0, CURLE_UNSUPPORTED_PROTOCOL));
 }
 
 void TestHttpFetcher::selfSignedCertificateIsRefused_data()
