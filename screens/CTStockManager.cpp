@@ -1,5 +1,169 @@
 #include "screens/CTStockManager.h"
 
-CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent) {}
+#include "screens/MessageBoxes.h"
+#include "screens/TableSupport.h"
+#include "store/StockDb.h"
+#include "ui_StockManger.h"
 
-void CTStockManager::RefreshStockList() {}
+#include <QDoubleValidator>
+#include <QIntValidator>
+#include <QLineEdit>
+#include <QMenu>
+
+namespace {
+enum Column
+{
+    NameColumn,
+    BarcodeColumn,
+    StockColumn,
+    OriginalPriceColumn,
+    RetailPriceColumn,
+    ProviderColumn,
+    ProductIdColumn,
+    ProviderIdColumn
+};
+
+// Numbers go into SQL as typed, so they must read as SQL numbers: plain
+// digits and a dot, whatever the user's locale says about separators.
+QLocale SqlNumberLocale()
+{
+    QLocale locale = QLocale::c();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    return locale;
+}
+
+QValidator* StockValidator(QObject* parent)
+{
+    auto* validator = new QIntValidator(0, 999999999, parent);
+    validator->setLocale(SqlNumberLocale());
+    return validator;
+}
+
+QValidator* PriceValidator(QObject* parent)
+{
+    auto* validator = new QDoubleValidator(0.0, 999999999.0, 2, parent);
+    validator->setNotation(QDoubleValidator::StandardNotation);
+    validator->setLocale(SqlNumberLocale());
+    return validator;
+}
+
+// The view also commits an open editor when the current cell moves away,
+// without asking the validator; an empty or unfinished number must not reach
+// the model that way either.
+class CompleteInputDelegate : public ValidatingDelegate
+{
+public:
+    using ValidatingDelegate::ValidatingDelegate;
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override
+    {
+        const auto* lineEdit = qobject_cast<const QLineEdit*>(editor);
+        if (lineEdit && !lineEdit->hasAcceptableInput())
+            return;
+        ValidatingDelegate::setModelData(editor, model, index);
+    }
+};
+} // namespace
+
+CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::StockManger)
+{
+    ui->setupUi(this);
+
+    model =
+        TableSupport::CreateModel(this, ui->tv_ptstock,
+                                  {tr("商品名称"), tr("商品条码"), tr("商品库存"), tr("商品进价"),
+                                   tr("商品售价"), tr("供应商"), tr("商品ID"), tr("供应商ID")},
+                                  QHeaderView::ResizeToContents);
+    auto* delegate = new CompleteInputDelegate(ui->tv_ptstock);
+    delegate->SetColumnValidator(StockColumn, StockValidator);
+    delegate->SetColumnValidator(OriginalPriceColumn, PriceValidator);
+    delegate->SetColumnValidator(RetailPriceColumn, PriceValidator);
+    ui->tv_ptstock->setItemDelegate(delegate);
+
+    connect(model, SIGNAL(itemChanged(QStandardItem*)), this, SLOT(OnitemChanged(QStandardItem*)));
+    connect(delegate, SIGNAL(closeEditor(QWidget*, QAbstractItemDelegate::EndEditHint)), this,
+            SLOT(EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)));
+
+    RefreshStockList();
+    editRow = -1;
+
+    ui->tv_ptstock->setContextMenuPolicy(Qt::CustomContextMenu);
+    contextMenu = new QMenu(this);
+    deleteAction = new QAction(tr("删除"), this);
+    contextMenu->addAction(deleteAction);
+    connect(ui->tv_ptstock, SIGNAL(customContextMenuRequested(const QPoint&)), this,
+            SLOT(RightMenuQpoint(const QPoint&)));
+    connect(contextMenu, SIGNAL(triggered(QAction*)), this, SLOT(MenuChoice(QAction*)));
+}
+
+CTStockManager::~CTStockManager() = default;
+
+void CTStockManager::RefreshStockList()
+{
+    if (!ui->tv_ptstock->model())
+        return;
+    TableSupport::ClearRows(model);
+    for (const ProductInfo& product : stockDb.QueryAllProducts(0, 100)) {
+        const QString providerName =
+            stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
+        QList<QStandardItem*> items = TableSupport::MakeItems(
+            {product.product_name, product.product_barcode, product.product_num,
+             product.product_original_price, product.product_retail_price, providerName,
+             product.product_guid, product.product_provider_guid});
+        for (int column : {BarcodeColumn, ProviderColumn, ProductIdColumn, ProviderIdColumn})
+            items.at(column)->setEnabled(false);
+        model->appendRow(items);
+    }
+}
+
+void CTStockManager::OnitemChanged(QStandardItem* sItem)
+{
+    editRow = sItem->row();
+}
+
+void CTStockManager::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)
+{
+    if (!ui->tv_ptstock->model() || editRow < 0 || editRow >= model->rowCount())
+        return;
+    if (WriteBackRow(editRow))
+        return;
+    MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
+                              QStringLiteral("修改失败，数据未更改"));
+    RefreshStockList();
+}
+
+// A product is rewritten by deleting and inserting it again; both happen or
+// neither, so a refused insert never loses the product.
+bool CTStockManager::WriteBackRow(int row)
+{
+    const auto cell = [this, row](int column) {
+        return TableSupport::CellText(model, row, column);
+    };
+    const QString productGuid = cell(ProductIdColumn);
+    StockDb::Transaction transaction(stockDb);
+    return transaction.isActive() && stockDb.DeleteProduct(productGuid) &&
+           stockDb.InsertProduct(productGuid, cell(NameColumn), cell(BarcodeColumn),
+                                 cell(StockColumn), cell(ProviderIdColumn),
+                                 cell(OriginalPriceColumn), cell(RetailPriceColumn)) &&
+           transaction.commit();
+}
+
+void CTStockManager::RightMenuQpoint(const QPoint& pos)
+{
+    // The menu's choice is handled while the menu is still up, so the row
+    // must be known before it pops up.
+    menuRow = ui->tv_ptstock->indexAt(pos).row();
+    TableSupport::PopupRowMenu(ui->tv_ptstock, pos, contextMenu);
+}
+
+void CTStockManager::MenuChoice(QAction* pAction)
+{
+    if (!ui->tv_ptstock->model())
+        return;
+    if (!TableSupport::ConfirmDelete(QStringLiteral("是否删除本行数据?")) ||
+        pAction->text() != QStringLiteral("删除"))
+        return;
+    const QString productGuid = TableSupport::CellText(model, menuRow, ProductIdColumn);
+    TableSupport::FinishDelete(model, menuRow, stockDb.DeleteProduct(productGuid));
+}

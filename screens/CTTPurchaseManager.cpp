@@ -1,5 +1,138 @@
 #include "screens/CTTPurchaseManager.h"
 
-CTTPurchaseManager::CTTPurchaseManager(QWidget* parent) : QDialog(parent) {}
+#include "screens/MessageBoxes.h"
+#include "screens/TableSupport.h"
+#include "store/StockDb.h"
+#include "ui_purchasemanager.h"
 
-void CTTPurchaseManager::RefreshPurchaseList() {}
+#include <QMenu>
+
+namespace {
+enum Column
+{
+    TimeColumn,
+    ProviderColumn,
+    BillNoColumn,
+    NameColumn,
+    BarcodeColumn,
+    QuantityColumn,
+    OriginalPriceColumn,
+    RetailPriceColumn,
+    PurchaseIdColumn
+};
+} // namespace
+
+CTTPurchaseManager::CTTPurchaseManager(QWidget* parent)
+    : QDialog(parent), ui(new Ui::purchasemanager)
+{
+    ui->setupUi(this);
+    ui->pb_query->setIcon(
+        QIcon::fromTheme("select", QIcon(QStringLiteral(":/Pellory/images/search.png"))));
+    ui->pb_query->setIconSize(QSize(24, 24));
+
+    model = TableSupport::CreateModel(this, ui->tv_puchases,
+                                      {tr("进货时间"), tr("供应商"), tr("货单号"), tr("商品名"),
+                                       tr("商品条码"), tr("商品数量"), tr("商品进价"),
+                                       tr("商品售价"), tr("进货ID")},
+                                      QHeaderView::ResizeToContents);
+    TableSupport::MakeReadOnlyRowSelection(ui->tv_puchases);
+
+    ui->tv_puchases->setContextMenuPolicy(Qt::CustomContextMenu);
+    contextMenu = new QMenu(this);
+    deleteAction = new QAction(tr("删除"), this);
+    contextMenu->addAction(deleteAction);
+
+    connect(ui->tv_puchases, SIGNAL(customContextMenuRequested(const QPoint&)), this,
+            SLOT(RightMenuQpoint(const QPoint&)));
+    connect(contextMenu, SIGNAL(triggered(QAction*)), this, SLOT(MenuChoice(QAction*)));
+    connect(ui->pb_query, SIGNAL(clicked(bool)), this, SLOT(OnClicked(bool)));
+    connect(ui->calendarWidget, SIGNAL(clicked(const QDate&)), this,
+            SLOT(onCalendarClicked(const QDate&)));
+    connect(ui->le_barcode, SIGNAL(returnPressed()), this, SLOT(OnreturnPressed()));
+}
+
+CTTPurchaseManager::~CTTPurchaseManager() = default;
+
+void CTTPurchaseManager::RefreshPurchaseList()
+{
+    if (ui->tv_puchases->model())
+        ShowPurchases(stockDb.QueryAllPurchases(0, 100));
+}
+
+void CTTPurchaseManager::OnClicked(bool)
+{
+    const QString billNo = ui->le_pid->text();
+    if (billNo.isEmpty()) {
+        MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
+                                  QStringLiteral("输入货单号再点击查询"), QMessageBox::Yes);
+        return;
+    }
+    if (ui->tv_puchases->model())
+        ShowPurchases(stockDb.QueryPurchasesByBillNo(billNo));
+}
+
+void CTTPurchaseManager::OnreturnPressed()
+{
+    const QString barcode = ui->le_barcode->text();
+    if (!barcode.isEmpty())
+        ShowPurchases(stockDb.QueryPurchasesByBarcode(barcode));
+}
+
+void CTTPurchaseManager::onCalendarClicked(const QDate& date)
+{
+    ShowPurchases(stockDb.QueryPurchasesOfDay(date));
+}
+
+void CTTPurchaseManager::ShowPurchases(const PurchaseList& purchases)
+{
+    if (!ui->tv_puchases->model())
+        return;
+    TableSupport::ClearRows(model);
+    for (const PurchaseInfo& purchase : purchases) {
+        const QString providerName =
+            stockDb.QueryProviderByGuid(purchase.purchase_provider_guid).provider_name;
+        model->appendRow(TableSupport::MakeItems(
+            {purchase.purchase_time, providerName, purchase.purchase_id,
+             purchase.purchase_product_name, purchase.purchase_product_barcode,
+             purchase.purchase_product_num, purchase.purchase_product_oprice,
+             purchase.purchase_product_rprice, purchase.purchase_guid}));
+    }
+}
+
+void CTTPurchaseManager::RightMenuQpoint(const QPoint& pos)
+{
+    // The menu's choice is handled while the menu is still up, so the row
+    // must be known before it pops up.
+    menuRow = ui->tv_puchases->indexAt(pos).row();
+    TableSupport::PopupRowMenu(ui->tv_puchases, pos, contextMenu);
+}
+
+void CTTPurchaseManager::MenuChoice(QAction* pAction)
+{
+    if (!ui->tv_puchases->model())
+        return;
+    if (!TableSupport::ConfirmDelete(
+            QStringLiteral("删除此条进货信息，会影响商品的库存数据，是否确定删除?")) ||
+        pAction->text() != QStringLiteral("删除"))
+        return;
+    const auto cell = [this](int column) { return TableSupport::CellText(model, menuRow, column); };
+    TableSupport::FinishDelete(
+        model, menuRow,
+        DeletePurchaseWithStock(cell(PurchaseIdColumn), cell(BarcodeColumn), cell(QuantityColumn)));
+}
+
+// The purchase goes and its quantity leaves the stock together, or neither
+// happens. The product is the one carrying the purchase's barcode; stock
+// never drops below zero.
+bool CTTPurchaseManager::DeletePurchaseWithStock(const QString& purchaseGuid,
+                                                 const QString& barcode, const QString& quantity)
+{
+    StockDb::Transaction transaction(stockDb);
+    if (!transaction.isActive() || !stockDb.DeletePurchase(purchaseGuid))
+        return false;
+    ProductInfo product = stockDb.QueryProductByBarcode(barcode);
+    const qlonglong stock = product.product_num.toLongLong();
+    const qlonglong taken = quantity.toLongLong();
+    product.product_num = QString::number(stock < taken ? 0 : stock - taken);
+    return stockDb.UpdateProductNum(product) && transaction.commit();
+}

@@ -1,0 +1,362 @@
+#include "screens/CTStockManager.h"
+#include "screens/MessageBoxes.h"
+#include "support_TempStore.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSqlError>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QTableView>
+#include <QtTest>
+#include <memory>
+
+namespace {
+// Columns of the stored product row that the screen writes back, in the order
+// StoredProduct returns them.
+const char* const kProductColumns = "product_guid,product_name,product_barcode,product_num,"
+                                    "product_provider_guid,product_original_price,"
+                                    "product_retail_price";
+
+// Where an editable table column lands in StoredProduct.
+int StoredField(int column)
+{
+    return QList<int>{1, -1, 3, 5, 6}.at(column);
+}
+
+QStringList Shown()
+{
+    QStringList texts;
+    for (const MessageBoxes::Shown& box : MessageBoxes::TakeShown())
+        texts.append(box.title + '|' + box.text);
+    return texts;
+}
+
+// Picks the first entry of the menu that pops up next.
+void ChooseFromNextMenu()
+{
+    QTimer::singleShot(0, [] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+        }
+    });
+}
+
+void RightClick(QTableView* view, const QPoint& pos)
+{
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, view->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(view->viewport(), &event);
+}
+} // namespace
+
+class TestStockManager : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void listsFirstHundredWithProviderNames();
+    void editIsWrittenBack_data();
+    void editIsWrittenBack();
+    void unfinishedNumberIsNeverWritten_data();
+    void unfinishedNumberIsNeverWritten();
+    void failedEditKeepsProduct_data();
+    void failedEditKeepsProduct();
+    void deleteThroughMenu_data();
+    void deleteThroughMenu();
+
+private:
+    void AddProduct(const QString& guid, const QString& name, const QString& num,
+                    const QString& providerGuid = "501");
+    void OpenScreen();
+    QLineEdit* StartEdit(int row, int column);
+    QStringList StoredProduct(const QString& guid);
+    QStringList ProductOrder();
+
+    std::unique_ptr<TempStore> store;
+    // The main window shows each screen as a tab page, not as a window.
+    std::unique_ptr<QTabWidget> tabs;
+    std::unique_ptr<CTStockManager> screen;
+    QTableView* view = nullptr;
+    QStandardItemModel* model = nullptr;
+};
+
+void TestStockManager::init()
+{
+    MessageBoxes::SetTestMode(true);
+    store = std::make_unique<TempStore>();
+    QVERIFY(store->IsOpen());
+    store->Exec("insert into providers(provider_guid,provider_name) values (501,'东方供应')");
+}
+
+void TestStockManager::cleanup()
+{
+    screen.reset();
+    tabs.reset();
+    store.reset();
+    MessageBoxes::SetTestMode(false);
+}
+
+void TestStockManager::AddProduct(const QString& guid, const QString& name, const QString& num,
+                                  const QString& providerGuid)
+{
+    const QSqlQuery query =
+        store->Exec(QString("insert into products(%1) values (%2,'%3','69%2','%4',%5,1.5,2)")
+                        .arg(kProductColumns, guid, name, num, providerGuid));
+    QVERIFY2(!query.lastError().isValid(), qPrintable(query.lastError().text()));
+}
+
+void TestStockManager::OpenScreen()
+{
+    screen = std::make_unique<CTStockManager>();
+    view = screen->findChild<QTableView*>("tv_ptstock");
+    QVERIFY(view);
+    model = qobject_cast<QStandardItemModel*>(view->model());
+    QVERIFY(model);
+    tabs = std::make_unique<QTabWidget>();
+    tabs->addTab(screen.get(), "tab");
+    tabs->show();
+    QVERIFY(QTest::qWaitForWindowExposed(tabs.get()));
+}
+
+QLineEdit* TestStockManager::StartEdit(int row, int column)
+{
+    const QModelIndex index = model->index(row, column);
+    view->setCurrentIndex(index);
+    view->edit(index);
+    auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(index));
+    if (editor)
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+    return editor;
+}
+
+QStringList TestStockManager::StoredProduct(const QString& guid)
+{
+    QSqlQuery query = store->Exec(
+        QString("select %1 from products where product_guid=%2").arg(kProductColumns, guid));
+    QStringList values;
+    if (query.next()) {
+        for (int column = 0; column < 7; ++column)
+            values.append(query.value(column).toString());
+    }
+    return values;
+}
+
+QStringList TestStockManager::ProductOrder()
+{
+    QSqlQuery query = store->Exec("select product_guid from products order by rowid");
+    QStringList guids;
+    while (query.next())
+        guids.append(query.value(0).toString());
+    return guids;
+}
+
+void TestStockManager::listsFirstHundredWithProviderNames()
+{
+    AddProduct("1000", "无主商品", "4", "999");
+    for (int i = 1; i <= 104; ++i)
+        AddProduct(QString::number(1000 + i), QString("商品%1").arg(i), "1");
+    OpenScreen();
+
+    QCOMPARE(model->rowCount(), 100);
+    QCOMPARE(model->columnCount(), 8);
+    const QStringList headers{"商品名称", "商品条码", "商品库存", "商品进价",
+                              "商品售价", "供应商",   "商品ID",   "供应商ID"};
+    for (int column = 0; column < headers.size(); ++column)
+        QCOMPARE(model->headerData(column, Qt::Horizontal).toString(), headers.at(column));
+
+    const QStringList first{"无主商品", "691000", "4", "1.5", "2", "", "1000", "999"};
+    for (int column = 0; column < first.size(); ++column)
+        QCOMPARE(model->item(0, column)->text(), first.at(column));
+    QCOMPARE(model->item(1, 5)->text(), QString("东方供应"));
+    QCOMPARE(model->item(99, 6)->text(), QString("1099"));
+
+    // Only name, stock and the two prices can be touched.
+    for (int column = 0; column < 8; ++column) {
+        const bool editable = QList<int>{0, 2, 3, 4}.contains(column);
+        const Qt::ItemFlags flags = model->item(0, column)->flags();
+        QCOMPARE(bool(flags & Qt::ItemIsEnabled), editable);
+        QCOMPARE(bool(flags & Qt::ItemIsEditable) && bool(flags & Qt::ItemIsEnabled), editable);
+    }
+}
+
+void TestStockManager::editIsWrittenBack_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("name") << 0 << "Cola 2L"
+                          << "Cola 2L";
+    QTest::newRow("stock") << 2 << "15"
+                           << "15";
+    QTest::newRow("stock at the top") << 2 << "999999999"
+                                      << "999999999";
+    QTest::newRow("purchase price") << 3 << "0.35"
+                                    << "0.35";
+    QTest::newRow("sale price") << 4 << "12.5"
+                                << "12.5";
+    // What the validators refuse never reaches the cell.
+    QTest::newRow("letters in stock") << 2 << "4abc"
+                                      << "4";
+    QTest::newRow("sign and separator in stock") << 2 << "-1,000"
+                                                 << "1000";
+    QTest::newRow("stock beyond nine digits") << 2 << "1234567890"
+                                              << "123456789";
+    QTest::newRow("third decimal") << 3 << "2.345"
+                                   << "2.34";
+    QTest::newRow("exponent in price") << 4 << "1e3"
+                                       << "13";
+    QTest::newRow("letters in price") << 4 << "x7"
+                                      << "7";
+}
+
+void TestStockManager::editIsWrittenBack()
+{
+    QFETCH(int, column);
+    QFETCH(QString, typed);
+    QFETCH(QString, value);
+    AddProduct("1001", "水", "12");
+    AddProduct("1002", "茶", "3");
+    AddProduct("1003", "饼", "8");
+    QStringList stored = StoredProduct("1001");
+    stored[StoredField(column)] = value;
+    OpenScreen();
+
+    QLineEdit* editor = StartEdit(0, column);
+    QVERIFY(editor);
+    QTest::keyClicks(editor, typed);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(!view->indexWidget(model->index(0, column)));
+
+    QCOMPARE(model->item(0, column)->text(), value);
+    QCOMPARE(StoredProduct("1001"), stored);
+    // The rewrite is a fresh insert under the same id, so the product now comes last.
+    QCOMPARE(ProductOrder(), QStringList({"1002", "1003", "1001"}));
+    QCOMPARE(Shown(), QStringList());
+}
+
+void TestStockManager::unfinishedNumberIsNeverWritten_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("typed");
+
+    QTest::newRow("empty stock") << 2 << "";
+    QTest::newRow("empty price") << 3 << "";
+    QTest::newRow("price above the range") << 4 << "999999999.5";
+}
+
+void TestStockManager::unfinishedNumberIsNeverWritten()
+{
+    QFETCH(int, column);
+    QFETCH(QString, typed);
+    AddProduct("1001", "水", "12");
+    const QStringList before = StoredProduct("1001");
+    const QString shown = before.at(StoredField(column));
+    OpenScreen();
+
+    QLineEdit* editor = StartEdit(0, column);
+    QVERIFY(editor);
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    QTest::keyClicks(editor, typed);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QVERIFY2(view->indexWidget(model->index(0, column)),
+             "Return must not close on unfinished input");
+
+    // Moving to another cell commits the open editor without asking Return's rules.
+    view->setCurrentIndex(model->index(0, 0));
+    QTRY_VERIFY(!view->indexWidget(model->index(0, column)));
+
+    QCOMPARE(model->item(0, column)->text(), shown);
+    QCOMPARE(StoredProduct("1001"), before);
+}
+
+void TestStockManager::failedEditKeepsProduct_data()
+{
+    QTest::addColumn<QString>("refusal");
+
+    QTest::newRow("every write refused") << "";
+    QTest::newRow("insert refused after the delete")
+        << "CREATE TRIGGER refuse BEFORE INSERT ON products BEGIN SELECT RAISE(ABORT,'no'); END";
+}
+
+void TestStockManager::failedEditKeepsProduct()
+{
+    QFETCH(QString, refusal);
+    AddProduct("1001", "水", "12");
+    AddProduct("1002", "茶", "3");
+    const QStringList before = StoredProduct("1001");
+    OpenScreen();
+    if (refusal.isEmpty())
+        store->RefuseWrites();
+    else
+        QVERIFY(!store->Exec(refusal).lastError().isValid());
+
+    QLineEdit* editor = StartEdit(0, 2);
+    QVERIFY(editor);
+    QTest::keyClicks(editor, "40");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(!view->indexWidget(model->index(0, 2)));
+
+    QCOMPARE(Shown(), QStringList("Quorrin1009|修改失败，数据未更改"));
+    QCOMPARE(StoredProduct("1001"), before);
+    QCOMPARE(ProductOrder(), QStringList({"1001", "1002"}));
+    // The table was read again, so it shows what is stored.
+    QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(model->item(0, 2)->text(), QString("12"));
+}
+
+void TestStockManager::deleteThroughMenu_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("refuseWrites");
+    QTest::addColumn<bool>("deleted");
+    QTest::addColumn<QStringList>("shown");
+
+    const QString question = "提示|是否删除本行数据?";
+    QTest::newRow("yes") << int(QMessageBox::Yes) << false << true << QStringList(question);
+    QTest::newRow("no") << int(QMessageBox::No) << false << false << QStringList(question);
+    QTest::newRow("yes but the store refuses")
+        << int(QMessageBox::Yes) << true << false
+        << QStringList({question, "Quorrin1009|删除失败，数据未更改"});
+}
+
+void TestStockManager::deleteThroughMenu()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, refuseWrites);
+    QFETCH(bool, deleted);
+    QFETCH(QStringList, shown);
+    AddProduct("1001", "水", "12");
+    AddProduct("1002", "茶", "3");
+    AddProduct("1003", "饼", "8");
+    OpenScreen();
+    if (refuseWrites)
+        store->RefuseWrites();
+
+    // Below the last row there is no menu, and so nothing to choose.
+    ChooseFromNextMenu();
+    RightClick(view, QPoint(5, view->viewport()->height() - 2));
+    QCoreApplication::processEvents();
+    QCOMPARE(Shown(), QStringList());
+
+    MessageBoxes::SetNextAnswer(QMessageBox::StandardButton(answer));
+    ChooseFromNextMenu();
+    RightClick(view, view->visualRect(model->index(1, 0)).center());
+
+    QCOMPARE(Shown(), shown);
+    const QStringList kept =
+        deleted ? QStringList{"1001", "1003"} : QStringList{"1001", "1002", "1003"};
+    QCOMPARE(ProductOrder(), kept);
+    QCOMPARE(model->rowCount(), kept.size());
+    for (int row = 0; row < kept.size(); ++row)
+        QCOMPARE(model->item(row, 6)->text(), kept.at(row));
+}
+
+QTEST_MAIN(TestStockManager)
+#include "tst_stockmanager.moc"
