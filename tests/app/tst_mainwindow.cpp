@@ -4,6 +4,7 @@
 #include "support_TempStore.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTabBar>
