@@ -1,5 +1,6 @@
 #include "app/Pellory.h"
 
+#include "app/TabPageGuard.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 
@@ -32,6 +33,10 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     ui.tab_maintools->addTab(&todayPurchase, TabIcon("purchase.png"), tr("今日进货"));
     ui.tab_maintools->addTab(&purchaseManager, TabIcon("purchasemanager.png"), tr("进货管理"));
     ui.tab_maintools->addTab(&providerManager, TabIcon("provider.png"), tr("供应商管理"));
+
+    auto* pageGuard = new TabPageGuard(this);
+    for (int index = 0; index < ui.tab_maintools->count(); ++index)
+        ui.tab_maintools->widget(index)->installEventFilter(pageGuard);
 
     ui.tab_maintools->tabBar()->setFixedWidth(width());
 

@@ -81,10 +81,7 @@ void CTProviderManager::OnAddItemClick(bool /*bChecked*/)
 
 void CTProviderManager::RightMenuQpoint(const QPoint& pos)
 {
-    // The menu's triggered signal, and so MenuChoice, fires while the menu is
-    // still open, so the row has to be known before it pops up.
-    menuRow = ui->tableView->indexAt(pos).row();
-    TableSupport::PopupRowMenu(ui->tableView, pos, contextMenu);
+    TableSupport::PopupRowMenu(ui->tableView, pos, contextMenu, menuRow);
 }
 
 void CTProviderManager::MenuChoice(QAction* pAction)

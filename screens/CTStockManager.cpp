@@ -151,10 +151,7 @@ bool CTStockManager::WriteBackRow(int row)
 
 void CTStockManager::RightMenuQpoint(const QPoint& pos)
 {
-    // The menu's choice is handled while the menu is still up, so the row
-    // must be known before it pops up.
-    menuRow = ui->tv_ptstock->indexAt(pos).row();
-    TableSupport::PopupRowMenu(ui->tv_ptstock, pos, contextMenu);
+    TableSupport::PopupRowMenu(ui->tv_ptstock, pos, contextMenu, menuRow);
 }
 
 void CTStockManager::MenuChoice(QAction* pAction)

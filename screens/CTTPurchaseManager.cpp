@@ -101,10 +101,7 @@ void CTTPurchaseManager::ShowPurchases(const PurchaseList& purchases)
 
 void CTTPurchaseManager::RightMenuQpoint(const QPoint& pos)
 {
-    // The menu's choice is handled while the menu is still up, so the row
-    // must be known before it pops up.
-    menuRow = ui->tv_puchases->indexAt(pos).row();
-    TableSupport::PopupRowMenu(ui->tv_puchases, pos, contextMenu);
+    TableSupport::PopupRowMenu(ui->tv_puchases, pos, contextMenu, menuRow);
 }
 
 void CTTPurchaseManager::MenuChoice(QAction* pAction)

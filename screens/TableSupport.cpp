@@ -42,12 +42,12 @@ QList<QStandardItem*> MakeItems(const QStringList& texts)
     return items;
 }
 
-int PopupRowMenu(QTableView* view, const QPoint& pos, QMenu* menu)
+void PopupRowMenu(QTableView* view, const QPoint& pos, QMenu* menu, int& menuRow)
 {
     const QModelIndex index = view->indexAt(pos);
+    menuRow = index.isValid() ? index.row() : -1;
     if (index.isValid())
         menu->exec(QCursor::pos());
-    return index.isValid() ? index.row() : -1;
 }
 
 bool ConfirmDelete(const QString& question)

@@ -31,8 +31,10 @@ void ClearRows(QStandardItemModel* model);
 // appending so that filling a table emits no itemChanged.
 QList<QStandardItem*> MakeItems(const QStringList& texts);
 
-// Row under pos (-1 when none); pops menu up at the cursor when on a row.
-int PopupRowMenu(QTableView* view, const QPoint& pos, QMenu* menu);
+// Stores the row under pos in menuRow (-1 when none), then pops menu up at
+// the cursor when on a row. The row is stored first because the menu's
+// choice is handled while the menu is still open.
+void PopupRowMenu(QTableView* view, const QPoint& pos, QMenu* menu, int& menuRow);
 
 // The "提示" Yes/No box of every deletion; true only for Yes.
 bool ConfirmDelete(const QString& question);

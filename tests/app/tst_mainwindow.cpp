@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTabBar>
@@ -19,6 +20,7 @@ private slots:
     void tabBarFollowsWindowWidth();
     void clockShowsMilliseconds();
     void trayMenuEntries();
+    void escapeKeepsEveryPage();
     void stockInWithoutProvidersSendsToProviderTab();
     void stockInGetsOneEntryPerProviderName();
 };
@@ -78,6 +80,21 @@ void TestMainWindow::trayMenuEntries()
     for (QAction* action : window.TrayMenu()->actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
     QCOMPARE(texts, QStringList({"隐藏", "最大化", "恢复", "-", "退出"}));
+}
+
+void TestMainWindow::escapeKeepsEveryPage()
+{
+    TempStore store;
+    Pellory window(store.Dir());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    for (int index : {0, 1, 2, 4, 5}) {
+        window.Tabs()->setCurrentIndex(index);
+        QWidget* page = window.Tabs()->currentWidget();
+        QWidget* field = page->findChild<QLineEdit*>();
+        QTest::keyClick(field ? field : page, Qt::Key_Escape);
+        QVERIFY2(page->isVisible(), qPrintable(window.Tabs()->tabText(index)));
+    }
 }
 
 void TestMainWindow::stockInWithoutProvidersSendsToProviderTab()
