@@ -30,13 +30,7 @@ CTProviderManager::CTProviderManager(QWidget* parent) : QDialog(parent), ui(new 
     ui->LE_PGUID->setText(NewRecordIdText());
     LoadProviders();
 
-    ui->tableView->setContextMenuPolicy(Qt::CustomContextMenu);
-    contextMenu = new QMenu(this);
-    deleteAction = new QAction(QStringLiteral("删除"), this);
-    contextMenu->addAction(deleteAction);
-    connect(ui->tableView, SIGNAL(customContextMenuRequested(const QPoint&)), this,
-            SLOT(RightMenuQpoint(const QPoint&)));
-    connect(contextMenu, SIGNAL(triggered(QAction*)), this, SLOT(MenuChoice(QAction*)));
+    contextMenu = TableSupport::CreateDeleteMenu(this, ui->tableView, deleteAction);
 }
 
 CTProviderManager::~CTProviderManager()

@@ -88,13 +88,7 @@ CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::St
     RefreshStockList();
     editRow = -1;
 
-    ui->tv_ptstock->setContextMenuPolicy(Qt::CustomContextMenu);
-    contextMenu = new QMenu(this);
-    deleteAction = new QAction(tr("删除"), this);
-    contextMenu->addAction(deleteAction);
-    connect(ui->tv_ptstock, SIGNAL(customContextMenuRequested(const QPoint&)), this,
-            SLOT(RightMenuQpoint(const QPoint&)));
-    connect(contextMenu, SIGNAL(triggered(QAction*)), this, SLOT(MenuChoice(QAction*)));
+    contextMenu = TableSupport::CreateDeleteMenu(this, ui->tv_ptstock, deleteAction);
 }
 
 CTStockManager::~CTStockManager() = default;

@@ -37,14 +37,7 @@ CTTPurchaseManager::CTTPurchaseManager(QWidget* parent)
                                       QHeaderView::ResizeToContents);
     TableSupport::MakeReadOnlyRowSelection(ui->tv_puchases);
 
-    ui->tv_puchases->setContextMenuPolicy(Qt::CustomContextMenu);
-    contextMenu = new QMenu(this);
-    deleteAction = new QAction(tr("删除"), this);
-    contextMenu->addAction(deleteAction);
-
-    connect(ui->tv_puchases, SIGNAL(customContextMenuRequested(const QPoint&)), this,
-            SLOT(RightMenuQpoint(const QPoint&)));
-    connect(contextMenu, SIGNAL(triggered(QAction*)), this, SLOT(MenuChoice(QAction*)));
+    contextMenu = TableSupport::CreateDeleteMenu(this, ui->tv_puchases, deleteAction);
     connect(ui->pb_query, SIGNAL(clicked(bool)), this, SLOT(OnClicked(bool)));
     connect(ui->calendarWidget, SIGNAL(clicked(const QDate&)), this,
             SLOT(onCalendarClicked(const QDate&)));

@@ -42,6 +42,18 @@ QList<QStandardItem*> MakeItems(const QStringList& texts)
     return items;
 }
 
+QMenu* CreateDeleteMenu(QWidget* screen, QTableView* view, QAction*& deleteAction)
+{
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* menu = new QMenu(screen);
+    deleteAction = new QAction(QStringLiteral("删除"), screen);
+    menu->addAction(deleteAction);
+    QObject::connect(view, SIGNAL(customContextMenuRequested(const QPoint&)), screen,
+                     SLOT(RightMenuQpoint(const QPoint&)));
+    QObject::connect(menu, SIGNAL(triggered(QAction*)), screen, SLOT(MenuChoice(QAction*)));
+    return menu;
+}
+
 void PopupRowMenu(QTableView* view, const QPoint& pos, QMenu* menu, int& menuRow)
 {
     const QModelIndex index = view->indexAt(pos);

@@ -31,6 +31,11 @@ void ClearRows(QStandardItemModel* model);
 // appending so that filling a table emits no itemChanged.
 QList<QStandardItem*> MakeItems(const QStringList& texts);
 
+// The one-entry "删除" row menu of every list, owned by screen. Its requests
+// and choice go to the screen's RightMenuQpoint(const QPoint&) and
+// MenuChoice(QAction*) slots.
+QMenu* CreateDeleteMenu(QWidget* screen, QTableView* view, QAction*& deleteAction);
+
 // Stores the row under pos in menuRow (-1 when none), then pops menu up at
 // the cursor when on a row. The row is stored first because the menu's
 // choice is handled while the menu is still open.
