@@ -1,52 +1,17 @@
 #include "screens/CTProviderManager.h"
 #include "screens/MessageBoxes.h"
-#include "store/RecordId.h"
 #include "store/StockDb.h"
+#include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
-#include <QApplication>
-#include <QContextMenuEvent>
-#include <QInputMethodEvent>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
 #include <memory>
-
-namespace {
-// Every box shown since the last call, as "title: text".
-QStringList TakeBoxes()
-{
-    QStringList boxes;
-    for (const MessageBoxes::Shown& box : MessageBoxes::TakeShown())
-        boxes << box.title + ": " + box.text;
-    return boxes;
-}
-
-// Types text as a user would: keys for ASCII, an input-method commit for the
-// rest (QTest only knows Latin-1 keys).
-void Type(QWidget* widget, const QString& text)
-{
-    for (const QChar c : text) {
-        if (c == '\n') {
-            QTest::keyClick(widget, Qt::Key_Return);
-            continue;
-        }
-        if (c.unicode() < 0x80) {
-            QTest::keyClicks(widget, QString(c));
-            continue;
-        }
-        QInputMethodEvent event;
-        event.setCommitString(c);
-        QApplication::sendEvent(widget, &event);
-    }
-}
-} // namespace
 
 class TstProviderManager : public QObject
 {
@@ -68,13 +33,7 @@ private slots:
     void failedDeleteKeepsRow();
 
 private:
-    template <class T> T* Child(const char* name)
-    {
-        T* child = screen->findChild<T*>(name);
-        if (!child)
-            qFatal("no widget %s", name);
-        return child;
-    }
+    template <class T> T* Child(const char* name) { return FindChild<T>(screen, name); }
     QTableView* Table() { return Child<QTableView>("tableView"); }
     QStandardItemModel* Model() { return qobject_cast<QStandardItemModel*>(Table()->model()); }
     QString Guid() { return Child<QLineEdit>("LE_PGUID")->text(); }
@@ -89,13 +48,7 @@ private:
 
 void TstProviderManager::initTestCase()
 {
-    // Identifiers carry no sequence number, so two made in one millisecond
-    // would be equal; a clock that always moves on keeps the tests exact.
-    RecordIdGenerator::SetClock([] {
-        static std::uint64_t last = 0;
-        last = std::max<std::uint64_t>(last + 1, QDateTime::currentMSecsSinceEpoch());
-        return last;
-    });
+    UseForwardMovingClock();
 }
 
 void TstProviderManager::init()
@@ -113,12 +66,8 @@ void TstProviderManager::cleanup()
 
 void TstProviderManager::Open()
 {
-    // A tab page, as in the main window: the screen is no window of its own.
-    host = std::make_unique<QTabWidget>();
     screen = new CTProviderManager();
-    host->addTab(screen, "tab");
-    host->show();
-    QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+    host = ShowAsTab(screen);
 }
 
 void TstProviderManager::Add(const QString& name, const QString& business)
@@ -132,27 +81,14 @@ void TstProviderManager::Add(const QString& name, const QString& business)
     QTest::mouseClick(Child<QPushButton>("pb_AddItem"), Qt::LeftButton);
 }
 
-// A right-click on the row's cell; picks the first entry when a menu pops
-// up and returns the entries it offered.
+// A right-click on the row's cell, or below the rows when there is no such
+// row; returns the entries of the menu that popped up.
 QStringList TstProviderManager::RightClickDelete(int row)
 {
     const QPoint pos = row < Model()->rowCount()
                            ? Table()->visualRect(Model()->index(row, 0)).center()
                            : QPoint(5, Table()->viewport()->height() - 5);
-    QStringList entries;
-    QTimer::singleShot(0, [&entries] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return;
-        for (QAction* action : menu->actions())
-            entries << action->text();
-        QTest::mouseClick(menu, Qt::LeftButton, {},
-                          menu->actionGeometry(menu->actions().first()).center());
-    });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, Table()->viewport()->mapToGlobal(pos));
-    QApplication::sendEvent(Table()->viewport(), &event);
-    QCoreApplication::processEvents();
-    return entries;
+    return RightClickFirstEntry(Table(), pos);
 }
 
 void TstProviderManager::storedProvidersAreListed()

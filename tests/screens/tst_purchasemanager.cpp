@@ -1,12 +1,10 @@
 #include "screens/CTTPurchaseManager.h"
 #include "screens/MessageBoxes.h"
+#include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
-#include <QApplication>
 #include <QCalendarWidget>
-#include <QContextMenuEvent>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QSqlError>
 #include <QStandardItemModel>
@@ -17,25 +15,6 @@
 
 namespace {
 const QString kBarcode = "6901234567892";
-
-QStringList Shown()
-{
-    QStringList texts;
-    for (const MessageBoxes::Shown& box : MessageBoxes::TakeShown())
-        texts.append(box.title + '|' + box.text);
-    return texts;
-}
-
-// Picks the first entry of the menu that pops up next.
-void ChooseFromNextMenu()
-{
-    QTimer::singleShot(0, [] {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            QTest::keyClick(menu, Qt::Key_Down);
-            QTest::keyClick(menu, Qt::Key_Return);
-        }
-    });
-}
 } // namespace
 
 class TestPurchaseManager : public QObject
@@ -120,11 +99,8 @@ void TestPurchaseManager::AddProduct(const QString& stock)
 
 void TestPurchaseManager::DeleteRowThroughMenu(int row, QMessageBox::StandardButton answer)
 {
-    const QPoint pos = view->visualRect(model->index(row, 0)).center();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, view->viewport()->mapToGlobal(pos));
     MessageBoxes::SetNextAnswer(answer);
-    ChooseFromNextMenu();
-    QApplication::sendEvent(view->viewport(), &event);
+    RightClickFirstEntry(view, view->visualRect(model->index(row, 0)).center());
 }
 
 QStringList TestPurchaseManager::ShownGuids() const
@@ -217,7 +193,7 @@ void TestPurchaseManager::searches()
     }
 
     QCOMPARE(ShownGuids(), found);
-    QCOMPARE(Shown(), QStringList());
+    QCOMPARE(TakeBoxes(), QStringList());
 }
 
 void TestPurchaseManager::emptySearchFieldsLeaveTableAlone()
@@ -229,14 +205,14 @@ void TestPurchaseManager::emptySearchFieldsLeaveTableAlone()
     // The bill search ignores a filled barcode field.
     QTest::keyClicks(barcode, "123");
     QTest::mouseClick(screen->findChild<QPushButton*>("pb_query"), Qt::LeftButton);
-    QCOMPARE(Shown(), QStringList("Quorrin1009|输入货单号再点击查询"));
+    QCOMPARE(TakeBoxes(), QStringList("Quorrin1009: 输入货单号再点击查询"));
     QCOMPARE(ShownGuids(), QStringList("3001"));
 
     // Back in the barcode field the button is no longer the one Return presses.
     QTest::mouseClick(barcode, Qt::LeftButton);
     barcode->clear();
     QTest::keyClick(barcode, Qt::Key_Return);
-    QCOMPARE(Shown(), QStringList());
+    QCOMPARE(TakeBoxes(), QStringList());
     QCOMPARE(ShownGuids(), QStringList("3001"));
 }
 
@@ -272,7 +248,8 @@ void TestPurchaseManager::deleteTakesQuantityOutOfStock()
 
     DeleteRowThroughMenu(1, QMessageBox::Yes);
 
-    QCOMPARE(Shown(), QStringList("提示|删除此条进货信息，会影响商品的库存数据，是否确定删除?"));
+    QCOMPARE(TakeBoxes(),
+             QStringList("提示: 删除此条进货信息，会影响商品的库存数据，是否确定删除?"));
     QCOMPARE(Stock(), left);
     QCOMPARE(store->Count("purchases"), 1);
     QCOMPARE(ShownGuids(), QStringList("3001"));
@@ -307,10 +284,10 @@ void TestPurchaseManager::deleteNotDone()
 
     DeleteRowThroughMenu(0, QMessageBox::StandardButton(answer));
 
-    QStringList shown{"提示|删除此条进货信息，会影响商品的库存数据，是否确定删除?"};
+    QStringList shown{"提示: 删除此条进货信息，会影响商品的库存数据，是否确定删除?"};
     if (failureShown)
-        shown.append("Quorrin1009|删除失败，数据未更改");
-    QCOMPARE(Shown(), shown);
+        shown.append("Quorrin1009: 删除失败，数据未更改");
+    QCOMPARE(TakeBoxes(), shown);
     QCOMPARE(Stock(), QString("12"));
     QCOMPARE(store->Count("purchases"), 1);
     QCOMPARE(ShownGuids(), QStringList("3001"));

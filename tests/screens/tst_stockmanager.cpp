@@ -1,11 +1,10 @@
 #include "screens/CTStockManager.h"
 #include "screens/MessageBoxes.h"
+#include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
 #include <QApplication>
-#include <QContextMenuEvent>
 #include <QLineEdit>
-#include <QMenu>
 #include <QSqlError>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -24,31 +23,6 @@ const char* const kProductColumns = "product_guid,product_name,product_barcode,p
 int StoredField(int column)
 {
     return QList<int>{1, -1, 3, 5, 6}.at(column);
-}
-
-QStringList Shown()
-{
-    QStringList texts;
-    for (const MessageBoxes::Shown& box : MessageBoxes::TakeShown())
-        texts.append(box.title + '|' + box.text);
-    return texts;
-}
-
-// Picks the first entry of the menu that pops up next.
-void ChooseFromNextMenu()
-{
-    QTimer::singleShot(0, [] {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            QTest::keyClick(menu, Qt::Key_Down);
-            QTest::keyClick(menu, Qt::Key_Return);
-        }
-    });
-}
-
-void RightClick(QTableView* view, const QPoint& pos)
-{
-    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, view->viewport()->mapToGlobal(pos));
-    QApplication::sendEvent(view->viewport(), &event);
 }
 } // namespace
 
@@ -237,7 +211,7 @@ void TestStockManager::editIsWrittenBack()
     QCOMPARE(StoredProduct("1001"), stored);
     // The rewrite is a fresh insert under the same id, so the product now comes last.
     QCOMPARE(ProductOrder(), QStringList({"1002", "1003", "1001"}));
-    QCOMPARE(Shown(), QStringList());
+    QCOMPARE(TakeBoxes(), QStringList());
 }
 
 void TestStockManager::unfinishedNumberIsNeverWritten_data()
@@ -303,7 +277,7 @@ void TestStockManager::failedEditKeepsProduct()
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_VERIFY(!view->indexWidget(model->index(0, 2)));
 
-    QCOMPARE(Shown(), QStringList("Quorrin1009|修改失败，数据未更改"));
+    QCOMPARE(TakeBoxes(), QStringList("Quorrin1009: 修改失败，数据未更改"));
     QCOMPARE(StoredProduct("1001"), before);
     QCOMPARE(ProductOrder(), QStringList({"1001", "1002"}));
     // The table was read again, so it shows what is stored.
@@ -318,12 +292,12 @@ void TestStockManager::deleteThroughMenu_data()
     QTest::addColumn<bool>("deleted");
     QTest::addColumn<QStringList>("shown");
 
-    const QString question = "提示|是否删除本行数据?";
+    const QString question = "提示: 是否删除本行数据?";
     QTest::newRow("yes") << int(QMessageBox::Yes) << false << true << QStringList(question);
     QTest::newRow("no") << int(QMessageBox::No) << false << false << QStringList(question);
     QTest::newRow("yes but the store refuses")
         << int(QMessageBox::Yes) << true << false
-        << QStringList({question, "Quorrin1009|删除失败，数据未更改"});
+        << QStringList({question, "Quorrin1009: 删除失败，数据未更改"});
 }
 
 void TestStockManager::deleteThroughMenu()
@@ -340,16 +314,13 @@ void TestStockManager::deleteThroughMenu()
         store->RefuseWrites();
 
     // Below the last row there is no menu, and so nothing to choose.
-    ChooseFromNextMenu();
-    RightClick(view, QPoint(5, view->viewport()->height() - 2));
-    QCoreApplication::processEvents();
-    QCOMPARE(Shown(), QStringList());
+    RightClickFirstEntry(view, QPoint(5, view->viewport()->height() - 2));
+    QCOMPARE(TakeBoxes(), QStringList());
 
     MessageBoxes::SetNextAnswer(QMessageBox::StandardButton(answer));
-    ChooseFromNextMenu();
-    RightClick(view, view->visualRect(model->index(1, 0)).center());
+    RightClickFirstEntry(view, view->visualRect(model->index(1, 0)).center());
 
-    QCOMPARE(Shown(), shown);
+    QCOMPARE(TakeBoxes(), shown);
     const QStringList kept =
         deleted ? QStringList{"1001", "1003"} : QStringList{"1001", "1002", "1003"};
     QCOMPARE(ProductOrder(), kept);

@@ -1,12 +1,10 @@
 #include "screens/CTTodayPurchase.h"
 #include "screens/MessageBoxes.h"
-#include "store/RecordId.h"
 #include "store/StockDb.h"
+#include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlError>
@@ -17,34 +15,6 @@
 #include <memory>
 
 namespace {
-// Every box shown since the last call, as "title: text".
-QStringList TakeBoxes()
-{
-    QStringList boxes;
-    for (const MessageBoxes::Shown& box : MessageBoxes::TakeShown())
-        boxes << box.title + ": " + box.text;
-    return boxes;
-}
-
-// Types text as a user would: keys for ASCII, an input-method commit for the
-// rest (QTest only knows Latin-1 keys).
-void Type(QWidget* widget, const QString& text)
-{
-    for (const QChar c : text) {
-        if (c == '\n') {
-            QTest::keyClick(widget, Qt::Key_Return);
-            continue;
-        }
-        if (c.unicode() < 0x80) {
-            QTest::keyClicks(widget, QString(c));
-            continue;
-        }
-        QInputMethodEvent event;
-        event.setCommitString(c);
-        QApplication::sendEvent(widget, &event);
-    }
-}
-
 // The inputs a booking reads, in form order.
 const char* const kInputs[] = {"le_ptname", "le_ptbarcode", "le_ptnum", "le_ptoprice",
                                "le_ptrpice"};
@@ -73,13 +43,7 @@ private slots:
     void listsTodaysBookingsOnly();
 
 private:
-    template <class T> T* Child(const char* name)
-    {
-        T* child = screen->findChild<T*>(name);
-        if (!child)
-            qFatal("no widget %s", name);
-        return child;
-    }
+    template <class T> T* Child(const char* name) { return FindChild<T>(screen, name); }
     QLineEdit* Edit(const char* name) { return Child<QLineEdit>(name); }
     QStandardItemModel* Model()
     {
@@ -97,13 +61,7 @@ private:
 
 void TstTodayPurchase::initTestCase()
 {
-    // Identifiers carry no sequence number, so two made in one millisecond
-    // would be equal; a clock that always moves on keeps the tests exact.
-    RecordIdGenerator::SetClock([] {
-        static std::uint64_t last = 0;
-        last = std::max<std::uint64_t>(last + 1, QDateTime::currentMSecsSinceEpoch());
-        return last;
-    });
+    UseForwardMovingClock();
 }
 
 void TstTodayPurchase::init()
@@ -121,12 +79,8 @@ void TstTodayPurchase::cleanup()
 
 void TstTodayPurchase::Open()
 {
-    // A tab page, as in the main window: the screen is no window of its own.
-    host = std::make_unique<QTabWidget>();
     screen = new CTTodayPurchase();
-    host->addTab(screen, "tab");
-    host->show();
-    QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+    host = ShowAsTab(screen);
 }
 
 void TstTodayPurchase::Fill(const QStringList& inputs)

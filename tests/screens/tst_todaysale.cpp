@@ -1,5 +1,6 @@
 #include "screens/CTTodaySale.h"
 #include "screens/MessageBoxes.h"
+#include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
 #include <QApplication>
@@ -8,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlError>
-#include <QSqlRecord>
 #include <QTabWidget>
 #include <QTableView>
 #include <QtTest>
@@ -64,32 +64,11 @@ class TodaySaleTest : public QObject
         QTest::mouseClick(screen->findChild<QPushButton*>("pb_pay"), Qt::LeftButton);
     }
 
-    // Every stored row of a table, each column as text.
-    QList<QStringList> Rows(const QString& table)
-    {
-        QList<QStringList> rows;
-        QSqlQuery query = store->Exec("SELECT * FROM " + table + " ORDER BY rowid");
-        while (query.next()) {
-            rows << QStringList();
-            for (int column = 0; column < query.record().count(); ++column)
-                rows.last() << query.value(column).toString();
-        }
-        return rows;
-    }
-
     void CheckNothingStored()
     {
-        QVERIFY(Rows("orders").isEmpty() && Rows("orderdetail").isEmpty());
+        QVERIFY(StoredRows("orders").isEmpty() && StoredRows("orderdetail").isEmpty());
     }
 
-    // Boxes shown since the last call, as "icon title: text".
-    static QStringList Shown()
-    {
-        QStringList shown;
-        for (const MessageBoxes::Shown& box : MessageBoxes::TakeShown())
-            shown << QString("%1 %2: %3").arg(box.icon).arg(box.title, box.text);
-        return shown;
-    }
     static QString Box(QMessageBox::Icon icon, const QString& text)
     {
         return QString("%1 %2: %3").arg(icon).arg(kTitle, text);
@@ -220,14 +199,14 @@ private slots:
         const QString before = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         const QString after = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
-        QCOMPARE(Shown(), QStringList{Box(QMessageBox::Question, kConfirmPay)});
+        QCOMPARE(TakeBoxesWithIcon(), QStringList{Box(QMessageBox::Question, kConfirmPay)});
 
-        const QList<QStringList> orders = Rows("orders");
+        const QList<QStringList> orders = StoredRows("orders");
         QCOMPARE(orders.size(), 1);
         const QString guid = orders[0][0];
         QVERIFY(orders[0][1] >= before && orders[0][1] <= after);
         QCOMPARE(orders[0].mid(2), (QStringList{"45", "3"}));
-        QCOMPARE(Rows("orderdetail"),
+        QCOMPARE(StoredRows("orderdetail"),
                  (QList<QStringList>{
                      {guid, "2021-03-05 09:00:00", "45", "笔", "101", "6901234567890", "1", "3.5",
                       "3.5"},
@@ -265,7 +244,7 @@ private slots:
         const QString infoBefore = info->text();
         const QString totalBefore = total->text();
         Pay(QMessageBox::StandardButton(answer));
-        QCOMPARE(Shown(), QStringList{Box(QMessageBox::Icon(icon), text)});
+        QCOMPARE(TakeBoxesWithIcon(), QStringList{Box(QMessageBox::Icon(icon), text)});
         CheckNothingStored();
         QCOMPARE(Model()->rowCount(), codes.size());
         QCOMPARE(info->text(), infoBefore);
@@ -296,8 +275,9 @@ private slots:
         else
             QVERIFY(!store->Exec(refuse).lastError().isValid());
         Pay(QMessageBox::Yes);
-        QCOMPARE(Shown(), (QStringList{Box(QMessageBox::Question, kConfirmPay),
-                                       Box(QMessageBox::Information, "结算失败，订单未保存")}));
+        QCOMPARE(TakeBoxesWithIcon(),
+                 (QStringList{Box(QMessageBox::Question, kConfirmPay),
+                              Box(QMessageBox::Information, "结算失败，订单未保存")}));
         CheckNothingStored();
         QCOMPARE(Model()->rowCount(), 2);
         QCOMPARE(Cell(0, Quantity), QString("4"));
@@ -306,8 +286,8 @@ private slots:
         // Once the store takes writes again the same sale goes through.
         QVERIFY(!store->Exec(allow).lastError().isValid());
         Pay(QMessageBox::Yes);
-        QCOMPARE(Rows("orders").size(), 1);
-        QCOMPARE(Rows("orderdetail").size(), 2);
+        QCOMPARE(StoredRows("orders").size(), 1);
+        QCOMPARE(StoredRows("orderdetail").size(), 2);
         QCOMPARE(Model()->rowCount(), 0);
     }
 
@@ -329,7 +309,7 @@ private slots:
         const QString totalBefore = total->text();
         MessageBoxes::SetNextAnswer(QMessageBox::StandardButton(answer));
         QTest::mouseClick(screen->findChild<QPushButton*>("pb_Cancel"), Qt::LeftButton);
-        QCOMPARE(Shown(), QStringList{Box(QMessageBox::Question, "是否要取消订单")});
+        QCOMPARE(TakeBoxesWithIcon(), QStringList{Box(QMessageBox::Question, "是否要取消订单")});
         CheckNothingStored();
         const bool cleared = answer == QMessageBox::Yes;
         QCOMPARE(Model()->rowCount(), cleared ? 0 : lines);
