@@ -23,7 +23,6 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSqlQuery>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QtTest>
 #include <fcntl.h>
