@@ -1,0 +1,51 @@
+#include "Measure.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cmath>
+
+double Figures::Percentile(int percent) const
+{
+    if (runs.isEmpty())
+        return 0.0;
+    QVector<double> sorted = runs;
+    std::sort(sorted.begin(), sorted.end());
+    const int rank = int(std::ceil(percent / 100.0 * sorted.size()));
+    return sorted[std::max(rank, 1) - 1];
+}
+
+double ElapsedMs(const std::function<void()>& run)
+{
+    QElapsedTimer timer;
+    timer.start();
+    run();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+void SettleEvents()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+bool Measure(const Action& action, int repetitions, Figures& figures)
+{
+    figures = Figures();
+    for (int i = 0; i <= repetitions; ++i) {
+        if (action.prepare)
+            action.prepare();
+        SettleEvents();
+        const double ms = ElapsedMs([&action] {
+            action.run();
+            SettleEvents();
+        });
+        if (!action.done())
+            return false;
+        if (i == 0)
+            figures.first = ms;
+        else
+            figures.runs.append(ms);
+    }
+    return true;
+}

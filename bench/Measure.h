@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QVector>
+#include <functional>
+
+// Milliseconds of an action: its first run, then the repeated runs.
+struct Figures
+{
+    double first = 0.0;
+    QVector<double> runs;
+
+    double Median() const { return Percentile(50); }
+    double P95() const { return Percentile(95); }
+    // Nearest-rank percentile of the repeated runs.
+    double Percentile(int percent) const;
+};
+
+// One user action. `prepare` puts the screen where the user starts from and
+// is not timed; `run` is timed together with the events it leaves behind
+// (layout and painting), so the clock stops when the result is on screen.
+// `done` says whether the run really did what the action stands for.
+struct Action
+{
+    std::function<void()> prepare;
+    std::function<void()> run;
+    std::function<bool()> done;
+};
+
+// Runs what the program's event loop would run after an action: posted
+// events (layout, painting) and the deletions asked for with deleteLater(),
+// which Qt otherwise keeps until an event loop runs.
+void SettleEvents();
+
+// Times action once (the first run) and then `repetitions` times. Returns
+// false as soon as a run was not done.
+bool Measure(const Action& action, int repetitions, Figures& figures);
+
+// Milliseconds `run` takes, by the monotonic clock.
+double ElapsedMs(const std::function<void()>& run);

@@ -1,0 +1,581 @@
+// Times every counter action of the program on a data set of five years of a
+// busy shop, encrypted against plain, and the real program's start-up,
+// memory and idle CPU. Prints one table.
+//
+//   pellory_bench <data folder>
+//
+// The data sets are made once in the data folder and copied for every run,
+// so runs never see each other's writes. Start-up, memory and CPU need an X
+// display (run it under xvfb-run); the screens themselves draw offscreen.
+
+#include "DataSet.h"
+#include "Measure.h"
+#include "ProgramProbe.h"
+#include "app/Pellory.h"
+#include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
+
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTextStream>
+#include <QThread>
+#include <QVariant>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+const int kRepetitions = 40;
+const int kStartRepetitions = 30;
+const int kIdleSeconds = 60;
+const int kSaleLines = 20;
+// Bump when the recipes change, so cached data sets are made again.
+const char kDataVersion[] = "pellory-bench-data 1";
+
+const char kFiveYears[] = "five-years";
+const char kCatalogue[] = "products-100k";
+
+enum Tab
+{
+    Checkout,
+    Orders,
+    Stock,
+    StockIn,
+    Purchases,
+    Providers,
+    TabCount
+};
+
+QTextStream& Progress()
+{
+    static QTextStream err(stderr);
+    err.setCodec("UTF-8");
+    return err;
+}
+
+void DropDebugMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtDebugMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+QString CipherName(Cipher cipher)
+{
+    return cipher == Cipher::Encrypted ? QStringLiteral("encrypted") : QStringLiteral("plain");
+}
+
+QString StoreFolder(const QString& root, const QString& set, Cipher cipher)
+{
+    return root + QLatin1Char('/') + set + QLatin1Char('/') + CipherName(cipher);
+}
+
+// Makes a data set in both forms unless a complete one of this version exists.
+bool EnsureDataSet(const QString& root, const QString& set, const Recipe& recipe)
+{
+    QFile marker(root + QLatin1Char('/') + set + QStringLiteral("/complete"));
+    if (marker.open(QIODevice::ReadOnly) && marker.readAll() == kDataVersion)
+        return true;
+    marker.close();
+    QDir(root + QLatin1Char('/') + set).removeRecursively();
+    for (Cipher cipher : {Cipher::Encrypted, Cipher::Plain}) {
+        const QString folder = StoreFolder(root, set, cipher);
+        Progress() << "making " << set << " (" << CipherName(cipher) << ") ..." << Qt::endl;
+        QDir().mkpath(folder);
+        bool made = false;
+        const double ms = ElapsedMs([&] { made = OpenStore(folder, cipher) && FillStore(recipe); });
+        if (!made) {
+            Progress() << "could not make " << folder << ": " << stockDb.LastStatement()
+                       << Qt::endl;
+            return false;
+        }
+        Progress() << "  done in " << qRound(ms / 1000) << " s" << Qt::endl;
+    }
+    return marker.open(QIODevice::WriteOnly) && marker.write(kDataVersion) > 0;
+}
+
+bool CopyFile(const QString& from, const QString& to)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+// Fresh copies of the cached data sets for this run.
+bool CopyForRun(const QString& root, const QString& run)
+{
+    for (const char* set : {kFiveYears, kCatalogue}) {
+        for (Cipher cipher : {Cipher::Encrypted, Cipher::Plain}) {
+            if (!CopyFile(StoreFolder(root, set, cipher) + QStringLiteral("/Stock.db"),
+                          StoreFolder(run, set, cipher) + QStringLiteral("/Stock.db")))
+                return false;
+        }
+    }
+    return true;
+}
+
+QStringList Column(const QString& sql)
+{
+    QStringList values;
+    QSqlQuery query(sql);
+    while (query.next())
+        values << query.value(0).toString();
+    return values;
+}
+
+// What the actions search for, taken from the data.
+struct Picks
+{
+    QStringList barcodes;
+    QStringList catalogueBarcodes;
+    QStringList bills;
+    QList<QDate> purchaseDays;
+    QDate busiestDay;
+    int busiestDayOrders = 0;
+    QString summary;
+};
+
+bool ReadPicks(const QString& run, Picks& picks)
+{
+    if (!OpenStore(StoreFolder(run, kCatalogue, Cipher::Encrypted), Cipher::Encrypted))
+        return false;
+    picks.catalogueBarcodes = Column("SELECT product_barcode FROM products");
+    if (!OpenStore(StoreFolder(run, kFiveYears, Cipher::Encrypted), Cipher::Encrypted))
+        return false;
+    picks.barcodes = Column("SELECT product_barcode FROM products");
+    picks.bills = Column("SELECT DISTINCT purchase_id FROM purchases");
+    for (const QString& day : Column("SELECT DISTINCT substr(purchase_time, 1, 10) FROM purchases"))
+        picks.purchaseDays << QDate::fromString(day, Qt::ISODate);
+    QSqlQuery busiest("SELECT substr(order_time, 1, 10) AS day, count(*) AS n FROM orders "
+                      "GROUP BY day ORDER BY n DESC LIMIT 1");
+    if (busiest.next()) {
+        picks.busiestDay = QDate::fromString(busiest.value(0).toString(), Qt::ISODate);
+        picks.busiestDayOrders = busiest.value(1).toInt();
+    }
+    QStringList counts;
+    for (const char* table : {"providers", "products", "purchases", "orders", "orderdetail"})
+        counts << Column(QStringLiteral("SELECT count(*) FROM ") + table).value(0) + ' ' + table;
+    picks.summary = counts.join(QStringLiteral(", ")) +
+                    QStringLiteral("; orders from %1 to %2, busiest day %3 with %4 orders")
+                        .arg(Column("SELECT min(order_time) FROM orders").value(0).left(10),
+                             Column("SELECT max(order_time) FROM orders").value(0).left(10),
+                             picks.busiestDay.toString(Qt::ISODate))
+                        .arg(picks.busiestDayOrders);
+    return !picks.barcodes.isEmpty() && !picks.catalogueBarcodes.isEmpty() &&
+           !picks.bills.isEmpty() && picks.busiestDay.isValid();
+}
+
+template <typename W> W* Find(QWidget* page, const char* name)
+{
+    W* widget = page->findChild<W*>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
+int Rows(QTableView* view)
+{
+    return view->model()->rowCount();
+}
+
+QString Cell(QTableView* view, int row, int column)
+{
+    return view->model()->index(row, column).data().toString();
+}
+
+// A left click on the calendar's cell of its selected day, like a user's.
+void ClickSelectedDay(QCalendarWidget* calendar)
+{
+    auto* days = Find<QTableView>(calendar, "qt_calendar_calendarview");
+    const QModelIndex cell = days->selectionModel()->currentIndex();
+    QTest::mouseClick(days->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      days->visualRect(cell).center());
+}
+
+struct TimedAction
+{
+    QString name;
+    double limitMs;
+    const char* set;
+    Action action;
+};
+
+// The counter's actions on the real main window and its screens.
+class Counter
+{
+public:
+    Counter(Pellory& window, const Picks& picks) : tabs(window.Tabs()), picks(picks) {}
+
+    QVector<TimedAction> Actions()
+    {
+        QWidget* checkout = tabs->widget(Checkout);
+        QWidget* stockIn = tabs->widget(StockIn);
+        QWidget* purchases = tabs->widget(Purchases);
+        auto* purchaseList = Find<QTableView>(purchases, "tv_puchases");
+        auto* purchaseBarcode = Find<QLineEdit>(purchases, "le_barcode");
+        auto* purchaseBill = Find<QLineEdit>(purchases, "le_pid");
+        auto* purchaseCalendar = Find<QCalendarWidget>(purchases, "calendarWidget");
+        auto* stockInList = Find<QTableView>(stockIn, "tv_purchase");
+        auto* orderList = Find<QTableView>(tabs->widget(Orders), "tv_orderlist");
+        auto* stockList = Find<QTableView>(tabs->widget(Stock), "tv_ptstock");
+        Find<QCalendarWidget>(tabs->widget(Orders), "calendarWidget")
+            ->setSelectedDate(picks.busiestDay);
+        barcode = Find<QLineEdit>(checkout, "le_barcode");
+        sale = Find<QTableView>(checkout, "tv_salelist");
+        cancel = Find<QPushButton>(checkout, "pb_Cancel");
+        auto* pay = Find<QPushButton>(checkout, "pb_pay");
+
+        return {
+            {"scan, 5,000 products", 16, kFiveYears, Scan(picks.barcodes)},
+            {"scan, 100,000 products", 16, kCatalogue, Scan(picks.catalogueBarcodes)},
+            {QStringLiteral("pay a %1-line sale").arg(kSaleLines),
+             50,
+             kFiveYears,
+             {[=] {
+                  ShowTab(Checkout);
+                  ClearSale();
+                  for (int line = 0; line < kSaleLines; ++line)
+                      ScanNow(Any(picks.barcodes));
+                  MessageBoxes::SetNextAnswer(QMessageBox::Yes);
+              },
+              [=] { QTest::mouseClick(pay, Qt::LeftButton); }, [=] { return Rows(sale) == 0; }}},
+            {"book goods in (stock-in)",
+             50,
+             kFiveYears,
+             {[=] {
+                  ShowTab(StockIn);
+                  Find<QLineEdit>(stockIn, "le_pcid")->setText(QStringLiteral("2099010101"));
+                  Find<QLineEdit>(stockIn, "le_ptname")->setText(QStringLiteral("进货测试"));
+                  Find<QLineEdit>(stockIn, "le_ptbarcode")->setText(Any(picks.barcodes));
+                  Find<QLineEdit>(stockIn, "le_ptnum")->setText(QStringLiteral("24"));
+                  Find<QLineEdit>(stockIn, "le_ptoprice")->setText(QStringLiteral("3.50"));
+                  Find<QLineEdit>(stockIn, "le_ptrpice")->setText(QStringLiteral("5.00"));
+                  rowsBefore = Rows(stockInList);
+              },
+              [=] {
+                  QTest::mouseClick(Find<QPushButton>(stockIn, "pb_addpurchase"), Qt::LeftButton);
+              },
+              [=] { return Rows(stockInList) == rowsBefore + 1; }}},
+            {QStringLiteral("order history, busiest day (%1 orders)").arg(picks.busiestDayOrders),
+             50, kFiveYears, SwitchTo(Orders, orderList, picks.busiestDayOrders)},
+            {"stock list refresh", 50, kFiveYears, SwitchTo(Stock, stockList, 100)},
+            {"purchase history refresh", 50, kFiveYears, SwitchTo(Purchases, purchaseList, 100)},
+            {"purchase search by barcode",
+             50,
+             kFiveYears,
+             {[=] {
+                  ShowTab(Purchases);
+                  wanted = Any(picks.barcodes);
+                  purchaseBarcode->setText(wanted);
+              },
+              [=] { QTest::keyClick(purchaseBarcode, Qt::Key_Return); },
+              [=] { return FirstRowShowsWanted(purchaseList, 4); }}},
+            {"purchase search by bill number",
+             50,
+             kFiveYears,
+             {[=] {
+                  ShowTab(Purchases);
+                  wanted = Any(picks.bills);
+                  purchaseBill->setText(wanted);
+              },
+              [=] { QTest::mouseClick(Find<QPushButton>(purchases, "pb_query"), Qt::LeftButton); },
+              [=] { return FirstRowShowsWanted(purchaseList, 2); }}},
+            {"purchase search by day",
+             50,
+             kFiveYears,
+             {[=] {
+                  ShowTab(Purchases);
+                  const QDate day = picks.purchaseDays[Index(picks.purchaseDays.size())];
+                  purchaseCalendar->setSelectedDate(day);
+                  wanted = day.toString(Qt::ISODate);
+              },
+              [=] { ClickSelectedDay(purchaseCalendar); },
+              [=] { return FirstRowShowsWanted(purchaseList, 0); }}},
+        };
+    }
+
+private:
+    int Index(int size) { return std::uniform_int_distribution<int>(0, size - 1)(random); }
+    QString Any(const QStringList& values) { return values[Index(values.size())]; }
+
+    void ShowTab(int tab)
+    {
+        if (tabs->currentIndex() != tab)
+            tabs->setCurrentIndex(tab);
+        SettleEvents();
+    }
+
+    // A search shows what was asked for (a day: the times start with it).
+    bool FirstRowShowsWanted(QTableView* view, int column) const
+    {
+        return Rows(view) > 0 && Cell(view, 0, column).startsWith(wanted);
+    }
+
+    void ScanNow(const QString& code)
+    {
+        barcode->setText(code);
+        QTest::keyClick(barcode, Qt::Key_Return);
+    }
+
+    void ClearSale()
+    {
+        if (Rows(sale) == 0)
+            return;
+        MessageBoxes::SetNextAnswer(QMessageBox::Yes);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    }
+
+    // Return in the barcode field; a sale is rung up again after some lines.
+    Action Scan(const QStringList& codes)
+    {
+        return {[=] {
+                    ShowTab(Checkout);
+                    if (Rows(sale) >= kSaleLines)
+                        ClearSale();
+                    rowsBefore = Rows(sale);
+                    barcode->setText(Any(codes));
+                },
+                [=] { QTest::keyClick(barcode, Qt::Key_Return); },
+                [=] { return Rows(sale) == rowsBefore + 1; }};
+    }
+
+    // The tab becomes current, coming from the checkout.
+    Action SwitchTo(int tab, QTableView* view, int rows)
+    {
+        return {[=] { ShowTab(Checkout); }, [=] { tabs->setCurrentIndex(tab); },
+                [=] { return Rows(view) == rows; }};
+    }
+
+    QTabWidget* tabs;
+    const Picks& picks;
+    std::mt19937 random{1009};
+    QLineEdit* barcode = nullptr;
+    QTableView* sale = nullptr;
+    QPushButton* cancel = nullptr;
+    int rowsBefore = 0;
+    QString wanted;
+};
+
+// One line of the table: a timed action, encrypted against plain or on the
+// encrypted store alone, or a single reading of the running program.
+struct Row
+{
+    enum Kind
+    {
+        Compared,
+        EncryptedOnly,
+        Reading
+    };
+    Row(const QString& action, double limit, const QString& unit, Kind kind = Compared)
+        : action(action), limit(limit), unit(unit), kind(kind)
+    {
+    }
+
+    QString action;
+    double limit;
+    QString unit;
+    Kind kind;
+    Figures encrypted;
+    Figures plain;
+};
+
+// Every screen action, on a fresh open of its store so the first run reads
+// the file, first encrypted and then plain.
+bool TimeScreens(const QString& run, const Picks& picks, QVector<Row>& rows)
+{
+    for (Cipher cipher : {Cipher::Encrypted, Cipher::Plain}) {
+        if (!OpenStore(StoreFolder(run, kFiveYears, cipher), cipher))
+            return false;
+        Pellory window(run);
+        window.resize(1280, 800);
+        window.show();
+        SettleEvents();
+        Counter counter(window, picks);
+        const QVector<TimedAction> actions = counter.Actions();
+        for (int i = 0; i < actions.size(); ++i) {
+            const TimedAction& timed = actions[i];
+            Progress() << "timing " << timed.name << " (" << CipherName(cipher) << ")" << Qt::endl;
+            if (rows.size() <= i)
+                rows.append(Row(timed.name, timed.limitMs, QStringLiteral("ms")));
+            Figures& figures = cipher == Cipher::Encrypted ? rows[i].encrypted : rows[i].plain;
+            if (!OpenStore(StoreFolder(run, timed.set, cipher), cipher) ||
+                !Measure(timed.action, kRepetitions, figures)) {
+                Progress() << "  failed: " << stockDb.LastStatement() << Qt::endl;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// A folder with a copy of the program, its driver and a Stock.db: the
+// program keeps its data beside itself.
+QString ProgramFolder(const QString& run, const QString& name, const QString& database)
+{
+    const QString bin = QCoreApplication::applicationDirPath();
+    const QString folder = run + QStringLiteral("/program-") + name;
+    const bool copied =
+        CopyFile(bin + QStringLiteral("/pellory"), folder + QStringLiteral("/pellory")) &&
+        QFile::setPermissions(folder + QStringLiteral("/pellory"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) &&
+        CopyFile(bin + QStringLiteral("/sqldrivers/libqsqlcipher.so"),
+                 folder + QStringLiteral("/sqldrivers/libqsqlcipher.so"));
+    // No database given: an empty store made the way the program makes it.
+    const bool stored = database.isEmpty()
+                            ? OpenStore(folder, Cipher::Encrypted)
+                            : CopyFile(database, folder + QStringLiteral("/Stock.db"));
+    return copied && stored ? folder + QStringLiteral("/pellory") : QString();
+}
+
+bool TimeStartUp(ProgramProbe& probe, const QString& program, Figures& figures)
+{
+    for (int i = 0; i <= kStartRepetitions; ++i) {
+        const double ms = probe.Start(program);
+        probe.Stop();
+        if (ms < 0)
+            return false;
+        if (i == 0)
+            figures.first = ms;
+        else
+            figures.runs.append(ms);
+    }
+    return true;
+}
+
+// The real program on the untouched five-year data set and on an empty one.
+bool ProbeProgram(const QString& root, const QString& run, QVector<Row>& rows)
+{
+    ProgramProbe probe;
+    if (!probe.HasDisplay()) {
+        Progress() << "no X display: start-up, memory and CPU need one (use xvfb-run)" << Qt::endl;
+        return false;
+    }
+    const QString fiveYears = ProgramFolder(run, kFiveYears,
+                                            StoreFolder(root, kFiveYears, Cipher::Encrypted) +
+                                                QStringLiteral("/Stock.db"));
+    const QString empty = ProgramFolder(run, QStringLiteral("empty"), QString());
+    stockDb.CloseStockDb();
+    if (fiveYears.isEmpty() || empty.isEmpty())
+        return false;
+
+    Row withData{"start-up to main window, five-year database", 300, "ms", Row::EncryptedOnly};
+    Row withoutData{"start-up to main window, empty database", 300, "ms", Row::EncryptedOnly};
+    Progress() << "timing start-up" << Qt::endl;
+    if (!TimeStartUp(probe, fiveYears, withData.encrypted) ||
+        !TimeStartUp(probe, empty, withoutData.encrypted))
+        return false;
+    rows << withData << withoutData;
+
+    Progress() << "visiting every tab, then " << kIdleSeconds << " s idle" << Qt::endl;
+    if (probe.Start(fiveYears) < 0 || !probe.VisitTabs(TabCount))
+        return false;
+    Row memory{"peak resident memory, every tab visited", 150, "MB", Row::Reading};
+    memory.encrypted.runs << probe.PeakRssMb();
+    Row idle{QStringLiteral("CPU over %1 idle seconds").arg(kIdleSeconds), 1, "% of a core",
+             Row::Reading};
+    idle.encrypted.runs << probe.CpuPercentOver(kIdleSeconds);
+    probe.Stop();
+    rows << memory << idle;
+    return true;
+}
+
+QString Number(double value)
+{
+    return QString::number(value, 'f', value < 10 ? 2 : 1);
+}
+
+// The cells of a row after its name: target, the encrypted median, p95 and
+// first run, the same plain, the ratio and whether the targets are met.
+QStringList Cells(const Row& row)
+{
+    const QString none = QStringLiteral("–");
+    const auto figures = [](const Figures& f) {
+        return QStringList{Number(f.Median()), Number(f.P95()), Number(f.first)};
+    };
+    if (row.kind == Row::Reading) {
+        const double value = row.encrypted.runs.value(0);
+        return QStringList{QStringLiteral("≤ %1 %2").arg(row.limit).arg(row.unit),
+                           Number(value) + ' ' + row.unit}
+               << none << none << none << none << none << none
+               << (value <= row.limit ? "yes" : "no");
+    }
+    QStringList missed;
+    if (row.encrypted.P95() > row.limit)
+        missed << QStringLiteral("p95");
+    QString ratio = none;
+    QStringList plain{none, none, none};
+    if (row.kind == Row::Compared) {
+        const double encryptedToPlain = row.encrypted.Median() / row.plain.Median();
+        if (encryptedToPlain > 1.25)
+            missed << QStringLiteral("ratio");
+        ratio = Number(encryptedToPlain);
+        plain = figures(row.plain);
+    }
+    return QStringList{QStringLiteral("p95 ≤ %1 ms").arg(row.limit)} + figures(row.encrypted) +
+               plain
+           << ratio
+           << (missed.isEmpty() ? QStringLiteral("yes")
+                                : QStringLiteral("no (%1)").arg(missed.join(", ")));
+}
+
+void PrintTable(const QVector<Row>& rows, const Picks& picks)
+{
+    QTextStream out(stdout);
+    out.setCodec("UTF-8");
+    out << "Pellory benchmark, " << QDate::currentDate().toString(Qt::ISODate) << ", "
+        << QThread::idealThreadCount() << " cores; " << kRepetitions
+        << " runs per action, start-up " << kStartRepetitions << " runs\n"
+        << "Data: " << picks.summary << "\n\n"
+        << "| action | target | encrypted median | encrypted p95 | encrypted first | plain median "
+           "| plain p95 | plain first | encrypted / plain | met |\n"
+        << "|---|---|--:|--:|--:|--:|--:|--:|--:|---|\n";
+    for (const Row& row : rows)
+        out << "| " << row.action << " | " << Cells(row).join(QStringLiteral(" | ")) << " |\n";
+    out << QStringLiteral("\nTimes in ms. first: the first run after the store was opened "
+                          "(nothing of the file read yet; the file itself is in the OS cache). "
+                          "encrypted / plain: ratio of the medians, target ≤ 1.25.\n");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(DropDebugMessages);
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: pellory_bench <data folder>\n");
+        return 2;
+    }
+    QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() +
+                                     QStringLiteral("/sqldrivers"));
+    MessageBoxes::SetTestMode(true);
+
+    const QString root = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString run = root + QStringLiteral("/run");
+    Recipe fiveYears;
+    fiveYears.lastDay = QDate::currentDate();
+    Recipe catalogue = fiveYears;
+    catalogue.products = 100000;
+    catalogue.purchases = catalogue.orders = catalogue.orderLines = 0;
+
+    Picks picks;
+    QVector<Row> rows;
+    const bool ok = EnsureDataSet(root, kFiveYears, fiveYears) &&
+                    EnsureDataSet(root, kCatalogue, catalogue) && CopyForRun(root, run) &&
+                    ReadPicks(run, picks) && TimeScreens(run, picks, rows) &&
+                    ProbeProgram(root, run, rows);
+    if (!ok) {
+        Progress() << "benchmark failed" << Qt::endl;
+        return 1;
+    }
+    PrintTable(rows, picks);
+    return 0;
+}
