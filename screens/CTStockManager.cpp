@@ -5,8 +5,6 @@
 #include "store/StockDb.h"
 #include "ui_StockManger.h"
 
-#include <QDoubleValidator>
-#include <QIntValidator>
 #include <QLineEdit>
 #include <QMenu>
 
@@ -22,30 +20,6 @@ enum Column
     ProductIdColumn,
     ProviderIdColumn
 };
-
-// Numbers go into SQL as typed, so they must read as SQL numbers: plain
-// digits and a dot, whatever the user's locale says about separators.
-QLocale SqlNumberLocale()
-{
-    QLocale locale = QLocale::c();
-    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
-    return locale;
-}
-
-QValidator* StockValidator(QObject* parent)
-{
-    auto* validator = new QIntValidator(0, 999999999, parent);
-    validator->setLocale(SqlNumberLocale());
-    return validator;
-}
-
-QValidator* PriceValidator(QObject* parent)
-{
-    auto* validator = new QDoubleValidator(0.0, 999999999.0, 2, parent);
-    validator->setNotation(QDoubleValidator::StandardNotation);
-    validator->setLocale(SqlNumberLocale());
-    return validator;
-}
 
 // The view also commits an open editor when the current cell moves away,
 // without asking the validator; an empty or unfinished number must not reach
@@ -76,9 +50,9 @@ CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::St
                                    tr("商品售价"), tr("供应商"), tr("商品ID"), tr("供应商ID")},
                                   QHeaderView::ResizeToContents);
     auto* delegate = new CompleteInputDelegate(ui->tv_ptstock);
-    delegate->SetColumnValidator(StockColumn, StockValidator);
-    delegate->SetColumnValidator(OriginalPriceColumn, PriceValidator);
-    delegate->SetColumnValidator(RetailPriceColumn, PriceValidator);
+    delegate->SetColumnValidator(StockColumn, TableSupport::NewStockValidator);
+    delegate->SetColumnValidator(OriginalPriceColumn, TableSupport::NewPriceValidator);
+    delegate->SetColumnValidator(RetailPriceColumn, TableSupport::NewPriceValidator);
     ui->tv_ptstock->setItemDelegate(delegate);
 
     connect(model, SIGNAL(itemChanged(QStandardItem*)), this, SLOT(OnitemChanged(QStandardItem*)));

@@ -7,8 +7,6 @@
 #include "ui_purchase.h"
 
 #include <QDateTime>
-#include <QDoubleValidator>
-#include <QIntValidator>
 
 namespace {
 const QString kTitle = QStringLiteral("Quorrin1009");
@@ -27,9 +25,11 @@ CTTodayPurchase::CTTodayPurchase(QWidget* parent) : QDialog(parent), ui(new Ui::
                                       QHeaderView::ResizeToContents);
     TableSupport::MakeReadOnlyRowSelection(ui->tv_purchase);
 
-    ui->le_ptnum->setValidator(new QIntValidator(0, 999999999, this));
-    ui->le_ptoprice->setValidator(new QDoubleValidator(0.0, 999999999.0, 2, this));
-    ui->le_ptrpice->setValidator(new QDoubleValidator(0.0, 999999999.0, 2, this));
+    // The stock list's cells take the same numbers: a "1,000" or "2e3" would
+    // be stored as text and count as 0 when stock is added up.
+    ui->le_ptnum->setValidator(TableSupport::NewStockValidator(this));
+    ui->le_ptoprice->setValidator(TableSupport::NewPriceValidator(this));
+    ui->le_ptrpice->setValidator(TableSupport::NewPriceValidator(this));
     ui->le_pcguid->setText(NewRecordIdText());
 
     connect(ui->pb_addpurchase, SIGNAL(clicked(bool)), this, SLOT(OnClicked(bool)));

@@ -3,6 +3,8 @@
 #include "screens/MessageBoxes.h"
 
 #include <QCursor>
+#include <QDoubleValidator>
+#include <QIntValidator>
 #include <QLineEdit>
 #include <QMenu>
 
@@ -82,6 +84,30 @@ QString CellText(const QStandardItemModel* model, int row, int column)
 {
     const QStandardItem* item = model->item(row, column);
     return item ? item->text() : QString();
+}
+
+namespace {
+QLocale SqlNumberLocale()
+{
+    QLocale locale = QLocale::c();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    return locale;
+}
+} // namespace
+
+QValidator* NewStockValidator(QObject* parent)
+{
+    auto* validator = new QIntValidator(0, 999999999, parent);
+    validator->setLocale(SqlNumberLocale());
+    return validator;
+}
+
+QValidator* NewPriceValidator(QObject* parent)
+{
+    auto* validator = new QDoubleValidator(0.0, 999999999.0, 2, parent);
+    validator->setNotation(QDoubleValidator::StandardNotation);
+    validator->setLocale(SqlNumberLocale());
+    return validator;
 }
 
 } // namespace TableSupport

@@ -50,6 +50,14 @@ void FinishDelete(QStandardItemModel* model, int row, bool ok);
 // Text of a cell, empty when the cell does not exist.
 QString CellText(const QStandardItemModel* model, int row, int column);
 
+// Numbers go into SQL as typed, so every field and cell that takes a stock
+// count or a price must accept the same SQL numbers: plain digits and a dot,
+// whatever the user's locale says about separators or exponents.
+// Stock counts: whole numbers 0 to 999999999.
+QValidator* NewStockValidator(QObject* parent);
+// Prices: 0 to 999999999.00, at most two decimals.
+QValidator* NewPriceValidator(QObject* parent);
+
 } // namespace TableSupport
 
 // Item delegate whose editors accept only what a column's validator allows.
