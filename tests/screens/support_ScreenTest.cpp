@@ -2,6 +2,7 @@
 
 #include "screens/MessageBoxes.h"
 #include "store/RecordId.h"
+#include "store/StockDb.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -125,4 +126,18 @@ StoreSnapshot SnapshotStore()
         snapshot.insert(table, StoredRows(table));
     }
     return snapshot;
+}
+
+bool SeedEveryTable()
+{
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    return stockDb.InsertProvider("11", "甲", "0571-1", "路", "L", "F", "粮\n油") &&
+           stockDb.InsertProvider("12", "乙", "", "", "", "", "") &&
+           stockDb.InsertProduct("101", "笔", "6901234567890", "12", "11", "2", "3.5") &&
+           stockDb.InsertProduct("102", "茶", "0123", "5", "12", "9", "12.00") &&
+           stockDb.InsertPurchase(today + " 08:00:00", "201", "B1", "笔", "6901234567890", "5",
+                                  "11", "2", "3.5") &&
+           stockDb.InsertOrderDetail({"301", today + " 09:00:00", "3.50", "笔", "101",
+                                      "6901234567890", "1", "3.5", "3.5"}) &&
+           stockDb.InsertOrder({"301", today + " 09:00:05", "3.50", "1"});
 }

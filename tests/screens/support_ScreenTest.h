@@ -53,3 +53,10 @@ QList<QStringList> StoredRows(const QString& table);
 // Every table of the open store by name.
 using StoreSnapshot = QMap<QString, QList<QStringList>>;
 StoreSnapshot SnapshotStore();
+
+// A row or two in every table of the open store, so that a stray write
+// anywhere shows: providers 11 "甲" and 12 "乙"; products 101 "笔" (barcode
+// 6901234567890, stock 12, sale price 3.5) and 102 "茶" (barcode 0123);
+// today's purchase 201 of five 笔; order 301 with one line. False when the
+// store refused any of it.
+bool SeedEveryTable();
