@@ -9,6 +9,7 @@ packages=(
   libsqlcipher-dev sqlcipher
   libcurl4-openssl-dev zlib1g-dev
   xvfb xauth xdotool imagemagick x11-apps openssl
+  python3 fonts-wqy-zenhei
 )
 
 missing=()
