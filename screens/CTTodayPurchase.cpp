@@ -87,7 +87,7 @@ void CTTodayPurchase::OnBarcodeEditFished()
         FillFromStoredProduct();
 }
 
-QString CTTodayPurchase::MissingInput(const Booking& booking)
+QString CTTodayPurchase::RefusedInput(const Booking& booking) const
 {
     if (booking.name.isEmpty())
         return QStringLiteral("商品名不能为空");
@@ -97,6 +97,14 @@ QString CTTodayPurchase::MissingInput(const Booking& booking)
         return QStringLiteral("数量不能为空");
     if (booking.rprice.isEmpty())
         return QStringLiteral("商品售价不能为空");
+    // A half-typed number ("." or above the range) gets past the validators
+    // as unfinished input and would land as text in a number column.
+    if (!ui->le_ptnum->hasAcceptableInput())
+        return QStringLiteral("商品数量格式不正确");
+    if (!booking.oprice.isEmpty() && !ui->le_ptoprice->hasAcceptableInput())
+        return QStringLiteral("商品进价格式不正确");
+    if (!ui->le_ptrpice->hasAcceptableInput())
+        return QStringLiteral("商品售价格式不正确");
     return QString();
 }
 
@@ -138,7 +146,7 @@ void CTTodayPurchase::OnClicked(bool /*bChecked*/)
     booking.oprice = ui->le_ptoprice->text();
     booking.rprice = ui->le_ptrpice->text();
 
-    const QString missing = MissingInput(booking);
+    const QString missing = RefusedInput(booking);
     if (!missing.isEmpty()) {
         MessageBoxes::Information(this, kTitle, missing);
         return;

@@ -44,7 +44,7 @@ private:
 
     void LoadTodayPurchases();
     void FillFromStoredProduct();
-    static QString MissingInput(const Booking& booking);
+    QString RefusedInput(const Booking& booking) const;
     static bool Store(const Booking& booking);
 
     Ui::purchase* ui;

@@ -203,6 +203,10 @@ void TstTodayPurchase::missingInputIsRefused_data()
     QTest::newRow("barcode") << QStringList{"a", "", "2", "3", "4"} << "条形码不能为空";
     QTest::newRow("quantity") << QStringList{"a", "1", "", "3", "4"} << "数量不能为空";
     QTest::newRow("sale price") << QStringList{"a", "1", "2", "3", ""} << "商品售价不能为空";
+    QTest::newRow("half-typed sale price")
+        << QStringList{"a", "1", "2", "3", "."} << "商品售价格式不正确";
+    QTest::newRow("purchase price above range")
+        << QStringList{"a", "1", "2", "999999999.5", "4"} << "商品进价格式不正确";
 }
 
 void TstTodayPurchase::missingInputIsRefused()
