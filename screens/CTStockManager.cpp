@@ -20,24 +20,6 @@ enum Column
     ProductIdColumn,
     ProviderIdColumn
 };
-
-// The view also commits an open editor when the current cell moves away,
-// without asking the validator; an empty or unfinished number must not reach
-// the model that way either.
-class CompleteInputDelegate : public ValidatingDelegate
-{
-public:
-    using ValidatingDelegate::ValidatingDelegate;
-
-    void setModelData(QWidget* editor, QAbstractItemModel* model,
-                      const QModelIndex& index) const override
-    {
-        const auto* lineEdit = qobject_cast<const QLineEdit*>(editor);
-        if (lineEdit && !lineEdit->hasAcceptableInput())
-            return;
-        ValidatingDelegate::setModelData(editor, model, index);
-    }
-};
 } // namespace
 
 CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::StockManger)
@@ -49,7 +31,7 @@ CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::St
                                   {tr("商品名称"), tr("商品条码"), tr("商品库存"), tr("商品进价"),
                                    tr("商品售价"), tr("供应商"), tr("商品ID"), tr("供应商ID")},
                                   QHeaderView::ResizeToContents);
-    auto* delegate = new CompleteInputDelegate(ui->tv_ptstock);
+    auto* delegate = new ValidatingDelegate(ui->tv_ptstock);
     delegate->SetColumnValidator(StockColumn, TableSupport::NewStockValidator);
     delegate->SetColumnValidator(OriginalPriceColumn, TableSupport::NewPriceValidator);
     delegate->SetColumnValidator(RetailPriceColumn, TableSupport::NewPriceValidator);

@@ -129,3 +129,12 @@ QWidget* ValidatingDelegate::createEditor(QWidget* parent, const QStyleOptionVie
         lineEdit->setValidator((*factory)(lineEdit));
     return editor;
 }
+
+void ValidatingDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
+                                      const QModelIndex& index) const
+{
+    const auto* lineEdit = qobject_cast<const QLineEdit*>(editor);
+    if (lineEdit && !lineEdit->hasAcceptableInput())
+        return;
+    QStyledItemDelegate::setModelData(editor, model, index);
+}

@@ -61,6 +61,8 @@ QValidator* NewPriceValidator(QObject* parent);
 } // namespace TableSupport
 
 // Item delegate whose editors accept only what a column's validator allows.
+// Unfinished input ("", "-", ".") is never written back: Qt commits an open
+// editor without asking the validator when the user moves to another cell.
 class ValidatingDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -71,6 +73,8 @@ public:
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override;
 
 private:
     QMap<int, ValidatorFactory> factories;

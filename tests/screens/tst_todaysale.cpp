@@ -166,6 +166,7 @@ private slots:
         row("negative", "-2", "-2", "-7", "-7.00");
         row("decimal point refused", "1.5", "15", "52.5", "52.50");
         row("letters refused", "x7", "7", "24.5", "24.50");
+        row("emptied cell keeps the quantity", "", "1", "3.5", "3.50");
     }
 
     void quantityEdit()
