@@ -75,6 +75,9 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
 
 Pellory::~Pellory()
 {
+    // Destroying the pages makes the tab to their left current; no page may
+    // refresh, or ask the user anything, while the window is going away.
+    disconnect(ui.tab_maintools, SIGNAL(currentChanged(int)), this, SLOT(OnCurrentChanged(int)));
     catchThread.SetCommand(3);
     catchThread.quit();
     catchThread.wait();

@@ -23,6 +23,7 @@ private slots:
     void escapeKeepsEveryPage();
     void stockInWithoutProvidersSendsToProviderTab();
     void stockInGetsOneEntryPerProviderName();
+    void closingFromLastTabAsksNothing();
 };
 
 void TestMainWindow::tabsInOrderWithTitles()
@@ -124,6 +125,17 @@ void TestMainWindow::stockInGetsOneEntryPerProviderName()
     QCOMPARE(combo->count(), 2);
     QCOMPARE(combo->itemText(0), QString("Alpha"));
     QCOMPARE(combo->itemText(1), QString("乙商行"));
+}
+
+void TestMainWindow::closingFromLastTabAsksNothing()
+{
+    TempStore store;
+    {
+        Pellory window(store.Dir());
+        window.Tabs()->setCurrentIndex(5);
+        MessageBoxes::TakeShown();
+    }
+    QVERIFY(MessageBoxes::TakeShown().isEmpty());
 }
 
 QTEST_MAIN(TestMainWindow)
