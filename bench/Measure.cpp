@@ -31,7 +31,7 @@ void SettleEvents()
 
 bool Measure(const Action& action, int repetitions, Figures& figures)
 {
-    figures = Figures();
+    const bool first = figures.runs.isEmpty();
     for (int i = 0; i <= repetitions; ++i) {
         if (action.prepare)
             action.prepare();
@@ -42,10 +42,10 @@ bool Measure(const Action& action, int repetitions, Figures& figures)
         });
         if (!action.done())
             return false;
-        if (i == 0)
-            figures.first = ms;
-        else
+        if (i > 0)
             figures.runs.append(ms);
+        else if (first)
+            figures.first = ms;
     }
     return true;
 }

@@ -3,7 +3,8 @@
 #include <QVector>
 #include <functional>
 
-// Milliseconds of an action: its first run, then the repeated runs.
+// Milliseconds of an action: its first run on a freshly opened store, then
+// the repeated runs.
 struct Figures
 {
     double first = 0.0;
@@ -31,8 +32,9 @@ struct Action
 // which Qt otherwise keeps until an event loop runs.
 void SettleEvents();
 
-// Times action once (the first run) and then `repetitions` times. Returns
-// false as soon as a run was not done.
+// Runs action once on its own, then `repetitions` times more, adding the
+// times to figures. The lone run is the first run when figures is still
+// empty and a warm-up otherwise. Returns false as soon as a run was not done.
 bool Measure(const Action& action, int repetitions, Figures& figures);
 
 // Milliseconds `run` takes, by the monotonic clock.
