@@ -1,37 +1,14 @@
 #include "app/Pellory.h"
 #include "screens/MessageBoxes.h"
+#include "support_LoopbackHttpServer.h"
 #include "support_TempStore.h"
-#include "update/support_LoopbackHttpServer.h"
+#include "support_UrlCatcher.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QUrl>
 #include <QtTest>
 #include <memory>
-
-// Stands in for the browser and every other program an address could start.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    UrlCatcher()
-    {
-        for (const char* scheme : kSchemes)
-            QDesktopServices::setUrlHandler(scheme, this, "open");
-    }
-    ~UrlCatcher() override
-    {
-        for (const char* scheme : kSchemes)
-            QDesktopServices::unsetUrlHandler(scheme);
-    }
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened << url; }
-
-private:
-    static constexpr const char* kSchemes[] = {"http", "https", "file", "mailto"};
-};
 
 class TestVersionCheck : public QObject
 {
@@ -155,4 +132,3 @@ QTEST_MAIN(TestVersionCheck)
 #include "tst_versioncheck.moc"
 
 // The loopback server lives with the update tests; only that area links it.
-#include "update/support_LoopbackHttpServer.cpp"

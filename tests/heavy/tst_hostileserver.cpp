@@ -4,9 +4,10 @@
 
 #include "app/Pellory.h"
 #include "screens/MessageBoxes.h"
+#include "support_LoopbackHttpServer.h"
 #include "support_TempStore.h"
+#include "support_UrlCatcher.h"
 #include "support_X11Close.h"
-#include "update/support_LoopbackHttpServer.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -76,30 +77,6 @@ bool Copy(const QString& from, const QString& to)
 }
 } // namespace
 
-// Stands in for the browser and every program an address could start.
-class OpenedAddresses : public QObject
-{
-    Q_OBJECT
-public:
-    OpenedAddresses()
-    {
-        for (const char* scheme : kSchemes)
-            QDesktopServices::setUrlHandler(scheme, this, "open");
-    }
-    ~OpenedAddresses() override
-    {
-        for (const char* scheme : kSchemes)
-            QDesktopServices::unsetUrlHandler(scheme);
-    }
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened << url; }
-
-private:
-    static constexpr const char* kSchemes[] = {"http", "https", "file"};
-};
-
 class TestHostileServer : public QObject
 {
     Q_OBJECT
@@ -152,7 +129,7 @@ void TestHostileServer::windowOutlastsServer()
     answer.stall = stall;
     server.SetAnswer(answer);
 
-    OpenedAddresses browser;
+    UrlCatcher browser;
     TempStore store;
     auto window = std::make_unique<Pellory>(store.Dir());
     window->show();
@@ -295,4 +272,3 @@ QTEST_MAIN(TestHostileServer)
 #include "tst_hostileserver.moc"
 
 // The loopback server lives with the update tests; only that area links it.
-#include "update/support_LoopbackHttpServer.cpp"
