@@ -5,9 +5,11 @@
 #include "store/StockDb.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QHash>
 #include <QMap>
 #include <QMenu>
 #include <QTabBar>
@@ -19,6 +21,35 @@ const char kBuildText[] = "1009";
 QIcon TabIcon(const char* file)
 {
     return QIcon::fromTheme("select", QIcon(QString(":/Pellory/images/") + file));
+}
+
+// The stock-in choice list: shown text -> provider_guid. One entry per name
+// would silently book the goods of one namesake against another, so
+// namesakes are told apart by their phone, or by their identifier where the
+// phone does not tell them apart. A unique name shows as it is.
+QMap<QString, QString> ProviderChoices(const ProviderList& providers)
+{
+    const auto labelled = [](const ProviderInfo& provider, const QString& detail) {
+        return provider.provider_name + QStringLiteral("（") + detail + QStringLiteral("）");
+    };
+    QHash<QString, int> names, phoneLabels;
+    for (const ProviderInfo& provider : providers)
+        ++names[provider.provider_name];
+    for (const ProviderInfo& provider : providers)
+        ++phoneLabels[labelled(provider, provider.provider_phone)];
+
+    QMap<QString, QString> choices;
+    for (const ProviderInfo& provider : providers) {
+        QString label = provider.provider_name;
+        if (names.value(label) > 1) {
+            label = labelled(provider, provider.provider_phone);
+            if (provider.provider_phone.isEmpty() || phoneLabels.value(label) > 1 ||
+                names.contains(label))
+                label = labelled(provider, provider.provider_guid);
+        }
+        choices.insert(label, provider.provider_guid);
+    }
+    return choices;
 }
 } // namespace
 
@@ -71,6 +102,11 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     setWindowIcon(icon);
     trayIcon->setToolTip("Quorrin1009");
     trayIcon->setVisible(true);
+
+    // Hidden in the tray, no window is left visible, and Qt would end the
+    // program as soon as any box is answered, taking an open sale with it.
+    // Only the window's close button and "退出" end it (closeEvent).
+    QApplication::setQuitOnLastWindowClosed(false);
 }
 
 Pellory::~Pellory()
@@ -155,9 +191,8 @@ void Pellory::OnCurrentChanged(int index)
         stockManager.RefreshStockList();
         break;
     case 3: {
-        QMap<QString, QString> providerMap;
-        for (const ProviderInfo& provider : stockDb.QueryAllProviders(0, 100))
-            providerMap[provider.provider_name] = provider.provider_guid;
+        const QMap<QString, QString> providerMap =
+            ProviderChoices(stockDb.QueryAllProviders(0, 100));
         if (!providerMap.isEmpty()) {
             todayPurchase.SetProviderMap(providerMap);
             break;
@@ -178,4 +213,11 @@ void Pellory::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
     ui.tab_maintools->tabBar()->setFixedWidth(width());
+}
+
+void Pellory::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        QCoreApplication::quit();
 }

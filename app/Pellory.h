@@ -42,6 +42,7 @@ private slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateTrayActions();

@@ -12,6 +12,18 @@
 namespace {
 const int kGuidColumn = 6;
 const QString kTitle = QStringLiteral("Quorrin1009");
+
+// Goods are booked in against a provider picked by name: a namesake, or one
+// that differs only in blanks, could not be told apart there.
+bool NameTaken(const QString& name)
+{
+    const QString wanted = name.trimmed();
+    for (const ProviderInfo& provider : stockDb.QueryAllProviders(0, 100)) {
+        if (provider.provider_name.trimmed() == wanted)
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 CTProviderManager::CTProviderManager(QWidget* parent) : QDialog(parent), ui(new Ui::provider)
@@ -59,6 +71,10 @@ void CTProviderManager::OnAddItemClick(bool /*bChecked*/)
 
     if (name.isEmpty()) {
         MessageBoxes::Information(nullptr, kTitle, QStringLiteral("供应商名称不能为空"));
+        return;
+    }
+    if (NameTaken(name)) {
+        MessageBoxes::Information(nullptr, kTitle, QStringLiteral("供应商名称已存在"));
         return;
     }
 

@@ -44,9 +44,15 @@ CTTodayPurchase::~CTTodayPurchase()
 
 void CTTodayPurchase::SetProviderMap(QMap<QString, QString> map)
 {
+    // The list is refreshed on every visit to the tab; the shopkeeper's pick
+    // stays, followed by its identifier (its shown name may have changed).
+    const QString picked = providerMap.value(ui->cb_provider->currentText());
     ui->cb_provider->clear();
     ui->cb_provider->addItems(map.keys());
     providerMap = map;
+    const QString pickedName = map.key(picked);
+    if (!picked.isEmpty() && !pickedName.isEmpty())
+        ui->cb_provider->setCurrentText(pickedName);
 }
 
 void CTTodayPurchase::LoadTodayPurchases()

@@ -19,7 +19,8 @@ public:
     explicit CTTodayPurchase(QWidget* parent = nullptr);
     ~CTTodayPurchase() override;
 
-    // Provider name -> provider_guid; replaces the choice list as a whole.
+    // Shown provider name -> provider_guid; replaces the choice list as a
+    // whole but keeps the picked provider while it is still offered.
     void SetProviderMap(QMap<QString, QString> map);
 
 private slots:

@@ -112,6 +112,27 @@ QValidator* NewPriceValidator(QObject* parent)
 
 } // namespace TableSupport
 
+namespace {
+// Lets the editor keep every key typed and judges the entry only as a whole.
+// A line edit drops each refused key on its own, and what is left can be a
+// different number: "1.5" in a whole-number cell became 15.
+class WholeEntryValidator : public QValidator
+{
+public:
+    WholeEntryValidator(QValidator* rules, QObject* parent) : QValidator(parent), rules(rules) {}
+
+    State validate(QString& input, int& pos) const override
+    {
+        const State state = rules->validate(input, pos);
+        return state == Invalid ? Intermediate : state;
+    }
+    void fixup(QString& input) const override { rules->fixup(input); }
+
+private:
+    const QValidator* rules;
+};
+} // namespace
+
 ValidatingDelegate::ValidatingDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 
 void ValidatingDelegate::SetColumnValidator(int column, ValidatorFactory factory)
@@ -126,7 +147,7 @@ QWidget* ValidatingDelegate::createEditor(QWidget* parent, const QStyleOptionVie
     auto* lineEdit = qobject_cast<QLineEdit*>(editor);
     const auto factory = factories.find(index.column());
     if (lineEdit && factory != factories.end())
-        lineEdit->setValidator((*factory)(lineEdit));
+        lineEdit->setValidator(new WholeEntryValidator((*factory)(lineEdit), lineEdit));
     return editor;
 }
 

@@ -60,9 +60,11 @@ QValidator* NewPriceValidator(QObject* parent);
 
 } // namespace TableSupport
 
-// Item delegate whose editors accept only what a column's validator allows.
-// Unfinished input ("", "-", ".") is never written back: Qt commits an open
-// editor without asking the validator when the user moves to another cell.
+// Item delegate whose cells take only what a column's validator allows. An
+// entry it refuses, unfinished ("", "-", ".") or not ("1.5" for a whole
+// number), is never written back, and never in part: the cell keeps its
+// value. Qt commits an open editor without asking the validator when the
+// user moves to another cell.
 class ValidatingDelegate : public QStyledItemDelegate
 {
     Q_OBJECT

@@ -4,11 +4,14 @@
 #include "support_TempStore.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
+#include <QTimer>
 #include <QtTest>
 
 class TestMainWindow : public QObject
@@ -22,8 +25,9 @@ private slots:
     void trayMenuEntries();
     void escapeKeepsEveryPage();
     void stockInWithoutProvidersSendsToProviderTab();
-    void stockInGetsOneEntryPerProviderName();
+    void stockInOffersEveryProvider();
     void closingFromLastTabAsksNothing();
+    void hiddenWindowOutlivesAnsweredBox();
 };
 
 void TestMainWindow::tabsInOrderWithTitles()
@@ -110,21 +114,37 @@ void TestMainWindow::stockInWithoutProvidersSendsToProviderTab()
     QCOMPARE(window.Tabs()->currentIndex(), 5);
 }
 
-void TestMainWindow::stockInGetsOneEntryPerProviderName()
+// Namesakes stay apart, by phone where that tells them apart, else by
+// identifier, and goods go to the one picked.
+void TestMainWindow::stockInOffersEveryProvider()
 {
     TempStore store;
-    QVERIFY(stockDb.InsertProvider("11", "乙商行", "", "", "", "", ""));
-    QVERIFY(stockDb.InsertProvider("12", "Alpha", "", "", "", "", ""));
-    QVERIFY(stockDb.InsertProvider("13", "乙商行", "", "", "", "", ""));
+    QVERIFY(stockDb.InsertProvider("11", "乙商行", "1", "", "", "", ""));
+    QVERIFY(stockDb.InsertProvider("12", "Alpha", "9", "", "", "", ""));
+    QVERIFY(stockDb.InsertProvider("13", "乙商行", "2", "", "", "", ""));
+    QVERIFY(stockDb.InsertProvider("14", "丙", "", "", "", "", ""));
+    QVERIFY(stockDb.InsertProvider("15", "丙", "", "", "", "", ""));
     Pellory window(store.Dir());
     window.Tabs()->setCurrentIndex(3);
     QVERIFY(MessageBoxes::TakeShown().isEmpty());
     QCOMPARE(window.Tabs()->currentIndex(), 3);
-    auto* combo = window.Tabs()->widget(3)->findChild<QComboBox*>("cb_provider");
+    QWidget* page = window.Tabs()->widget(3);
+    auto* combo = page->findChild<QComboBox*>("cb_provider");
     QVERIFY(combo);
-    QCOMPARE(combo->count(), 2);
-    QCOMPARE(combo->itemText(0), QString("Alpha"));
-    QCOMPARE(combo->itemText(1), QString("乙商行"));
+    QStringList offered;
+    for (int i = 0; i < combo->count(); ++i)
+        offered << combo->itemText(i);
+    QCOMPARE(offered, (QStringList{"Alpha", "丙（14）", "丙（15）", "乙商行（1）", "乙商行（2）"}));
+
+    combo->setCurrentIndex(3);
+    const QStringList inputs{"货", "42", "1", "1", "2"};
+    const char* const fields[] = {"le_ptname", "le_ptbarcode", "le_ptnum", "le_ptoprice",
+                                  "le_ptrpice"};
+    for (int i = 0; i < inputs.size(); ++i)
+        page->findChild<QLineEdit*>(fields[i])->setText(inputs.at(i));
+    page->findChild<QPushButton*>("pb_addpurchase")->click();
+    QVERIFY(MessageBoxes::TakeShown().isEmpty());
+    QCOMPARE(stockDb.QueryPurchasesByBarcode("42").value(0).purchase_provider_guid, QString("11"));
 }
 
 void TestMainWindow::closingFromLastTabAsksNothing()
@@ -136,6 +156,36 @@ void TestMainWindow::closingFromLastTabAsksNothing()
         MessageBoxes::TakeShown();
     }
     QVERIFY(MessageBoxes::TakeShown().isEmpty());
+}
+
+// Hidden in the tray, the program ends only through the window's close
+// button or "退出": a box answered meanwhile must not end it.
+void TestMainWindow::hiddenWindowOutlivesAnsweredBox()
+{
+    TempStore store;
+    Pellory window(store.Dir());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.TrayMenu()->actions().first()->trigger();
+    QVERIFY(!window.isVisible());
+
+    bool closedByWindow = false;
+    QTimer::singleShot(0, &window, [&] {
+        // A real box, not the wrapper's stand-in: its closing is what counts.
+        QMessageBox box(QMessageBox::Question, QStringLiteral("发现新版本 是否下载"), QString(),
+                        QMessageBox::Yes | QMessageBox::No);
+        QTimer::singleShot(0, &box, [&box] { box.button(QMessageBox::No)->click(); });
+        box.exec();
+        QTimer::singleShot(100, &window, [&] {
+            closedByWindow = true;
+            window.close();
+        });
+    });
+    QTimer watchdog;
+    connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    watchdog.start(10000);
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(closedByWindow);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -23,7 +23,8 @@ private slots:
     void cleanup();
 
     void storedProvidersAreListed();
-    void emptyNameIsRefused();
+    void nameIsRefused_data();
+    void nameIsRefused();
     void addAppendsRowAndRenewsIdentifier();
     void refusedInsertChangesNothing_data();
     void refusedInsertChangesNothing();
@@ -104,15 +105,30 @@ void TstProviderManager::storedProvidersAreListed()
     QVERIFY(QRegularExpression("^[1-9][0-9]+$").match(Guid()).hasMatch());
 }
 
-void TstProviderManager::emptyNameIsRefused()
+void TstProviderManager::nameIsRefused_data()
 {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty") << QString() << "供应商名称不能为空";
+    // A namesake could not be told apart when goods are booked in.
+    QTest::newRow("stored name") << "早"
+                                 << "供应商名称已存在";
+    QTest::newRow("stored name within blanks") << " 早\t"
+                                               << "供应商名称已存在";
+}
+
+void TstProviderManager::nameIsRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QVERIFY(stockDb.InsertProvider("11", "早", "", "", "", "", ""));
     Open();
     const QString guid = Guid();
-    Add(QString());
-    QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: 供应商名称不能为空"});
+    Add(name);
+    QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: " + message});
     QCOMPARE(Guid(), guid);
-    QCOMPARE(Model()->rowCount(), 0);
-    QCOMPARE(store->Count("providers"), 0);
+    QCOMPARE(Model()->rowCount(), 1);
+    QCOMPARE(store->Count("providers"), 1);
 }
 
 void TstProviderManager::addAppendsRowAndRenewsIdentifier()
@@ -120,16 +136,16 @@ void TstProviderManager::addAppendsRowAndRenewsIdentifier()
     QVERIFY(stockDb.InsertProvider("11", "早", "", "", "", "", ""));
     Open();
     QStringList guids;
-    for (int i = 0; i < 2; ++i) {
+    for (const QString& name : {QString("早晚"), QString("同名")}) {
         guids << Guid();
-        Add("同名", "粮\n油");
+        Add(name, "粮\n油");
         QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: 添加成功"});
         QVERIFY(Guid() != guids.last());
     }
     QCOMPARE(Child<QLineEdit>("le_pname")->text(), QString("同名"));
     QCOMPARE(Model()->rowCount(), 3);
     for (int row = 1; row < 3; ++row) {
-        QCOMPARE(Model()->item(row, 0)->text(), QString("同名"));
+        QCOMPARE(Model()->item(row, 0)->text(), row == 1 ? QString("早晚") : QString("同名"));
         QCOMPARE(Model()->item(row, 5)->text(), QString("粮\n油"));
         QCOMPARE(Model()->item(row, 6)->text(), guids.at(row - 1));
         QCOMPARE(store

@@ -36,6 +36,8 @@ private slots:
     void missingInputIsRefused_data();
     void missingInputIsRefused();
     void bookingWithoutProviderList();
+    void providerPickSurvivesRefresh_data();
+    void providerPickSurvivesRefresh();
     void failedBookingStoresNothing_data();
     void failedBookingStoresNothing();
     void returnFillsFromStoredProduct_data();
@@ -232,6 +234,39 @@ void TstTodayPurchase::bookingWithoutProviderList()
     QCOMPARE(Row(0).at(1), QString());
     QCOMPARE(stockDb.QueryPurchasesByBarcode("42").value(0).purchase_provider_guid, QString());
     QCOMPARE(stockDb.QueryProductByBarcode("42").product_num, QString("1"));
+}
+
+using ProviderMap = QMap<QString, QString>;
+
+void TstTodayPurchase::providerPickSurvivesRefresh_data()
+{
+    QTest::addColumn<ProviderMap>("refreshed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("bookedGuid");
+    // The first list offers 乙 (22) first; the shopkeeper picks 甲 (11).
+    QTest::newRow("same list") << ProviderMap{{"乙", "22"}, {"甲", "11"}} << "甲"
+                               << "11";
+    QTest::newRow("namesake added")
+        << ProviderMap{{"乙", "22"}, {"甲（1）", "11"}, {"甲（2）", "33"}} << "甲（1）"
+        << "11";
+    QTest::newRow("picked one deleted") << ProviderMap{{"乙", "22"}, {"丙", "33"}} << "丙"
+                                        << "33";
+}
+
+void TstTodayPurchase::providerPickSurvivesRefresh()
+{
+    QFETCH(ProviderMap, refreshed);
+    QFETCH(QString, shown);
+    QFETCH(QString, bookedGuid);
+    Open();
+    auto* providers = Child<QComboBox>("cb_provider");
+    screen->SetProviderMap({{"乙", "22"}, {"甲", "11"}});
+    providers->setCurrentIndex(providers->findText("甲"));
+    screen->SetProviderMap(refreshed);
+    QCOMPARE(providers->currentText(), shown);
+    Fill({"货", "42", "1", "1", "2"});
+    Book();
+    QCOMPARE(stockDb.QueryPurchasesByBarcode("42").value(0).purchase_provider_guid, bookedGuid);
 }
 
 void TstTodayPurchase::failedBookingStoresNothing_data()
