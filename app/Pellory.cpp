@@ -151,14 +151,17 @@ void Pellory::HandleCatchResult(QString reply)
     ExtractBetween(newinfo, "<newinfo>", "</newinfo>");
     ExtractBetween(downurl, "<downurl>", "</downurl>");
 
-    setWindowTitle(QString::fromUtf8(title));
+    // The reply travels unauthenticated over plain HTTP: its texts are shown
+    // as they are, never as markup (the title's "[*]" is doubled so that Qt
+    // shows it instead of taking it for the modified marker).
+    setWindowTitle(QString::fromUtf8(title).replace("[*]", "[*][*]"));
     if (verno == kBuildText)
         return;
 
     checkVerTimer.stop();
     const auto answer =
         MessageBoxes::Ask(nullptr, QMessageBox::Question, QStringLiteral("发现新版本 是否下载"),
-                          QString::fromUtf8(newinfo), true);
+                          QString::fromUtf8(newinfo), true, Qt::PlainText);
     if (answer == QMessageBox::No)
         return;
     // The reply is not authenticated: a local address would start a local program.

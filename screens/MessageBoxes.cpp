@@ -27,13 +27,14 @@ void MessageBoxes::Information(QWidget* parent, const QString& title, const QStr
 
 QMessageBox::StandardButton MessageBoxes::Ask(QWidget* parent, QMessageBox::Icon icon,
                                               const QString& title, const QString& text,
-                                              bool chineseButtons)
+                                              bool chineseButtons, Qt::TextFormat textFormat)
 {
     if (testMode) {
-        shown.append({icon, title, text});
+        shown.append({icon, title, text, textFormat});
         return TestAnswer(QMessageBox::No);
     }
     QMessageBox box(icon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(textFormat);
     if (chineseButtons) {
         box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
         box.button(QMessageBox::No)->setText(QStringLiteral("否"));

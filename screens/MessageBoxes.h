@@ -14,16 +14,19 @@ public:
                             QMessageBox::StandardButton button = QMessageBox::Ok);
 
     // Yes/No question. With chineseButtons the buttons read "是" and "否".
+    // Text that comes from outside is passed with Qt::PlainText.
     // Returns the button pressed (NoButton when the box was closed otherwise).
     static QMessageBox::StandardButton Ask(QWidget* parent, QMessageBox::Icon icon,
                                            const QString& title, const QString& text,
-                                           bool chineseButtons);
+                                           bool chineseButtons,
+                                           Qt::TextFormat textFormat = Qt::AutoText);
 
     struct Shown
     {
         QMessageBox::Icon icon;
         QString title;
         QString text;
+        Qt::TextFormat textFormat = Qt::AutoText;
     };
 
     // Test hooks. Once test mode is on no box is ever shown: each box takes

@@ -32,6 +32,14 @@ QByteArray LittleEndian32(quint32 value)
 }
 } // namespace
 
+QList<QByteArray> OneBytePieces(const QByteArray& bytes)
+{
+    QList<QByteArray> pieces;
+    for (const char byte : bytes)
+        pieces << QByteArray(1, byte);
+    return pieces;
+}
+
 QByteArray GzipBody(const QByteArray& data)
 {
     // qCompress gives a 4-byte length, a 2-byte zlib header, the raw deflate

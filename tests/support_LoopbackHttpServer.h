@@ -71,5 +71,8 @@ private:
     std::thread worker;
 };
 
+// The bytes as pieces of one byte each: a server that drip-feeds its reply.
+QList<QByteArray> OneBytePieces(const QByteArray& bytes);
+
 // A gzip member holding data, as a server sends it with "Content-Encoding: gzip".
 QByteArray GzipBody(const QByteArray& data);

@@ -13,12 +13,15 @@
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <system_error>
 #include <thread>
 
 namespace {
 const char kBuildText[] = "1009";
 const int kPortOffset = 7000;
 const long kConnectTimeoutSeconds = 10;
+// How long closing waits for a host lookup that a stop left behind.
+const auto kLookupExitWait = std::chrono::seconds(1);
 
 enum Command
 {
@@ -43,22 +46,6 @@ QByteArray FirstIpv4Address(const QByteArray& host)
     return converted ? QByteArray(text) : QByteArray();
 }
 
-// A resolver can take many seconds to give up and getaddrinfo cannot be
-// cancelled, so the lookup runs on a thread of its own that a stop request
-// simply leaves behind.
-QByteArray FirstIpv4AddressUnlessStopped(const QByteArray& host,
-                                         const std::function<bool()>& stopped)
-{
-    auto lookup = std::make_shared<std::promise<QByteArray>>();
-    std::future<QByteArray> address = lookup->get_future();
-    std::thread([host, lookup] { lookup->set_value(FirstIpv4Address(host)); }).detach();
-    while (address.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
-        if (stopped())
-            return QByteArray();
-    }
-    return address.get();
-}
-
 QByteArray TrimPiece(const QByteArray& piece)
 {
     int begin = 0;
@@ -71,7 +58,20 @@ QByteArray TrimPiece(const QByteArray& piece)
 }
 } // namespace
 
-CCatchThread::CCatchThread(QObject* parent) : QThread(parent), serverHost(VERSION_SERVER_HOST)
+// Host lookups still running. The lookup threads hold it too, so it outlives
+// a worker that stopped waiting for them.
+struct CCatchThread::PendingLookups
+{
+    std::mutex lock;
+    std::condition_variable finished;
+    int running = 0;
+};
+
+CCatchThread::CCatchThread(QObject* parent)
+    : QThread(parent),
+      serverHost(VERSION_SERVER_HOST), timeouts{kConnectTimeoutSeconds,
+                                                fetcher.options.totalTimeoutSeconds},
+      lookups(std::make_shared<PendingLookups>())
 {
     fetcher.SetHandle(curl_easy_init());
     fetcher.SetStopCheck(StopRequested());
@@ -84,6 +84,10 @@ CCatchThread::~CCatchThread()
     SetCommand(kStop);
     wait();
     curl_easy_cleanup(fetcher.Handle());
+    // Static objects are destroyed soon after the window: a lookup still
+    // inside the resolver then may touch what is already gone.
+    std::unique_lock<std::mutex> guard(lookups->lock);
+    lookups->finished.wait_for(guard, kLookupExitWait, [this] { return lookups->running == 0; });
 }
 
 std::function<bool()> CCatchThread::StopRequested() const
@@ -93,37 +97,94 @@ std::function<bool()> CCatchThread::StopRequested() const
 
 void CCatchThread::SetServerHost(const QByteArray& host)
 {
-    std::lock_guard<std::mutex> guard(serverHostLock);
+    std::lock_guard<std::mutex> guard(settingsLock);
     serverHost = host;
+}
+
+void CCatchThread::SetTimeouts(const Timeouts& limits)
+{
+    std::lock_guard<std::mutex> guard(settingsLock);
+    timeouts = limits;
+}
+
+CCatchThread::Timeouts CCatchThread::CurrentTimeouts() const
+{
+    std::lock_guard<std::mutex> guard(settingsLock);
+    return timeouts;
 }
 
 void CCatchThread::RequestCheck(int arg)
 {
+    std::lock_guard<std::mutex> guard(commandLock);
     commandArg.store(arg, std::memory_order_release);
-    command.store(kCheck, std::memory_order_release);
+    WriteCommand(kCheck);
 }
 
 void CCatchThread::SetCommand(int value)
 {
+    std::lock_guard<std::mutex> guard(commandLock);
+    WriteCommand(value);
+}
+
+void CCatchThread::WriteCommand(int value)
+{
     command.store(value, std::memory_order_release);
+    commandWritten.notify_one();
 }
 
 void CCatchThread::run()
 {
     while (!isInterruptionRequested()) {
-        const int current = command.load(std::memory_order_acquire);
+        int current;
+        {
+            std::unique_lock<std::mutex> guard(commandLock);
+            commandWritten.wait(guard, [this, &current] {
+                current = command.load(std::memory_order_acquire);
+                return current == kCheck || current == kStop;
+            });
+        }
         if (current == kStop)
             return;
-        if (current == kCheck) {
-            RunCheck(commandArg.load(std::memory_order_acquire));
-            // Only a request goes back to idle: a stop written meanwhile must
-            // survive, or the owner's wait for the worker never ends.
-            int expected = kCheck;
-            command.compare_exchange_strong(expected, kIdle, std::memory_order_acq_rel);
-            continue;
-        }
-        QThread::msleep(1);
+        RunCheck(commandArg.load(std::memory_order_acquire));
+        // Only a request goes back to idle: a stop written meanwhile must
+        // survive, or the owner's wait for the worker never ends.
+        int expected = kCheck;
+        command.compare_exchange_strong(expected, kIdle, std::memory_order_acq_rel);
     }
+}
+
+// A resolver can take many seconds to give up and getaddrinfo cannot be
+// cancelled, so the lookup runs on a thread of its own that a stop request
+// leaves behind. Empty when the host has no address, the lookup was stopped
+// or no thread could be started for it.
+QByteArray CCatchThread::ServerAddress(const QByteArray& host)
+{
+    auto lookup = std::make_shared<std::promise<QByteArray>>();
+    std::future<QByteArray> address = lookup->get_future();
+    std::shared_ptr<PendingLookups> pending = lookups;
+    {
+        std::lock_guard<std::mutex> guard(pending->lock);
+        ++pending->running;
+    }
+    try {
+        std::thread([host, lookup, pending] {
+            lookup->set_value(FirstIpv4Address(host));
+            std::lock_guard<std::mutex> guard(pending->lock);
+            --pending->running;
+            pending->finished.notify_all();
+        }).detach();
+    } catch (const std::system_error& error) {
+        std::lock_guard<std::mutex> guard(pending->lock);
+        --pending->running;
+        qWarning("version check: no thread for the host lookup: %s", error.what());
+        return QByteArray();
+    }
+    const std::function<bool()> stopped = StopRequested();
+    while (address.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+        if (stopped())
+            return QByteArray();
+    }
+    return address.get();
 }
 
 void CCatchThread::RunCheck(int arg)
@@ -131,11 +192,13 @@ void CCatchThread::RunCheck(int arg)
     if (arg != 1)
         return;
     QByteArray host;
+    Timeouts limits;
     {
-        std::lock_guard<std::mutex> guard(serverHostLock);
+        std::lock_guard<std::mutex> guard(settingsLock);
         host = serverHost;
+        limits = timeouts;
     }
-    const QByteArray address = FirstIpv4AddressUnlessStopped(host, StopRequested());
+    const QByteArray address = ServerAddress(host);
     const QList<QByteArray> pieces = SplitText(address, ".");
     if (pieces.size() != 4)
         return;
@@ -144,7 +207,8 @@ void CCatchThread::RunCheck(int arg)
                            "&clientguid=" + appContext.clientUuid.toUtf8() +
                            "&time=" + MakeTimeToken(true);
     QByteArray output;
-    fetcher.Fetch(output, url, kConnectTimeoutSeconds);
+    fetcher.options.totalTimeoutSeconds = limits.totalSeconds;
+    fetcher.Fetch(output, url, limits.connectSeconds);
     emit notifyResult(QString::fromUtf8(output));
 }
 

@@ -7,17 +7,20 @@
 #include <QString>
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 
-// Worker of the version check: polls its command word, fetches one reply
-// per request and hands it to the GUI thread through notifyResult.
+// Worker of the version check: sleeps until its command word is set, fetches
+// one reply per request and hands it to the GUI thread through notifyResult.
 class CCatchThread : public QThread
 {
     Q_OBJECT
 public:
     explicit CCatchThread(QObject* parent = nullptr);
-    // Stops and waits for the worker if its owner has not yet.
+    // Stops and waits for the worker if its owner has not yet, and gives a
+    // host lookup it left behind up to a second to leave the resolver.
     ~CCatchThread() override;
 
     void RequestCheck(int arg);
@@ -28,6 +31,15 @@ public:
     // The version server's host name, the build setting unless changed.
     void SetServerHost(const QByteArray& host);
 
+    // Limits of the check's fetch: 10 s to connect and 60 s in all unless changed.
+    struct Timeouts
+    {
+        long connectSeconds;
+        long totalSeconds;
+    };
+    void SetTimeouts(const Timeouts& limits);
+    Timeouts CurrentTimeouts() const;
+
 signals:
     void notifyResult(QString reply);
 
@@ -35,14 +47,24 @@ protected:
     void run() override;
 
 private:
+    struct PendingLookups;
+
     void RunCheck(int arg);
+    QByteArray ServerAddress(const QByteArray& host);
     std::function<bool()> StopRequested() const;
+    void WriteCommand(int value);
 
     HttpFetcher fetcher;
     std::atomic<int> command{0};
     std::atomic<int> commandArg{0};
-    std::mutex serverHostLock;
+    // Writers change the command under this lock, so the worker cannot miss
+    // a wake-up between looking at the command and going to sleep.
+    std::mutex commandLock;
+    std::condition_variable commandWritten;
+    mutable std::mutex settingsLock;
     QByteArray serverHost;
+    Timeouts timeouts;
+    std::shared_ptr<PendingLookups> lookups;
 };
 
 // Pieces of text between separators, each trimmed of leading blanks and

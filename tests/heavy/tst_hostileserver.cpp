@@ -40,14 +40,6 @@ QByteArray Garbage(int size, quint32 seed)
     return bytes.replace("verno", "xxxxx");
 }
 
-QList<QByteArray> OneBytePieces(const QByteArray& bytes)
-{
-    QList<QByteArray> pieces;
-    for (const char byte : bytes)
-        pieces << QByteArray(1, byte);
-    return pieces;
-}
-
 // A reply offering another build, as a real server would send it.
 QByteArray Offer(const QByteArray& downloadAddress, const QByteArray& filler = QByteArray())
 {

@@ -2,15 +2,88 @@
 #include "support_LoopbackHttpServer.h"
 #include "update/CCatchThread.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QtTest>
+#include <atomic>
+#include <cstdio>
 #include <ctime>
+#include <dlfcn.h>
+#include <memory>
+#include <netdb.h>
+#include <pthread.h>
 
 namespace {
 using Answer = LoopbackHttpServer::Answer;
 
 const char kClientId[] = "0123456789abcdef0123456789abcdef";
+
+std::atomic<int> lookupsInResolver{0};
+} // namespace
+
+// Host names "slow-N.lookup" take N ms to fail, as with a name server that
+// does not answer. The worker's lookup reaches this before the C library's.
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** result)
+{
+    using Lookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    int delayMs = 0;
+    if (node && std::sscanf(node, "slow-%d.lookup", &delayMs) == 1) {
+        ++lookupsInResolver;
+        QThread::msleep(static_cast<unsigned long>(delayMs));
+        --lookupsInResolver;
+        return EAI_NONAME;
+    }
+    return real(node, service, hints, result);
+}
+
+namespace {
+// While it lives no thread can be started: the stack a new thread gets by
+// default is larger than the address space.
+class NoNewThreads
+{
+public:
+    NoNewThreads()
+    {
+        pthread_getattr_default_np(&saved);
+        pthread_attr_t huge;
+        pthread_attr_init(&huge);
+        pthread_attr_setstacksize(&huge, static_cast<size_t>(1) << 50);
+        pthread_setattr_default_np(&huge);
+        pthread_attr_destroy(&huge);
+    }
+    ~NoNewThreads()
+    {
+        pthread_setattr_default_np(&saved);
+        pthread_attr_destroy(&saved);
+    }
+
+private:
+    pthread_attr_t saved;
+};
+
+// Context switches of the threads named after the worker class, which Qt
+// gives the thread it starts.
+qlonglong WorkerContextSwitches()
+{
+    qlonglong switches = 0;
+    const QDir tasks("/proc/self/task");
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + "/comm"));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "CCatchThread")
+            continue;
+        QFile status(tasks.filePath(task + "/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.contains("ctxt_switches:"))
+                switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        }
+    }
+    return switches;
+}
 
 Answer Once(const QByteArray& reply)
 {
@@ -67,12 +140,16 @@ private slots:
     void initTestCase() { appContext.clientUuid = kClientId; }
     void requestCarriesBuildClientAndTime_data();
     void requestCarriesBuildClientAndTime();
+    void failedFetchPassesErrorText_data();
     void failedFetchPassesErrorText();
     void noSignalWithoutCheck_data();
     void noSignalWithoutCheck();
+    void idleWorkerSleepsUntilAsked();
     void requestDuringCheckIsAbsorbed();
     void stopEndsStalledCheckQuickly_data();
     void stopEndsStalledCheckQuickly();
+    void closingWaitsBrieflyForLookup_data();
+    void closingWaitsBrieflyForLookup();
     void splitText_data();
     void splitText();
     void timeToken();
@@ -114,13 +191,41 @@ void TestCatchThread::requestCarriesBuildClientAndTime()
     QVERIFY(random >= 100 && random <= 599);
 }
 
+void TestCatchThread::failedFetchPassesErrorText_data()
+{
+    QTest::addColumn<int>("lastByte");
+    // Nothing listens when there are none.
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("nothing listens") << 22 << QList<QByteArray>() << "0=Couldn't connect to server";
+    // Dripping for longer than the whole check may take (a piece per 150 ms).
+    QTest::newRow("drip-feed outlasting the total time-out")
+        << 27 << OneBytePieces(LoopbackHttpServer::Reply(200, QByteArray(100, 'x')))
+        << "=Timeout was reached";
+}
+
 void TestCatchThread::failedFetchPassesErrorText()
 {
-    // Nothing listens on 127.0.0.22.
-    Worker worker("127.0.0.22");
+    QFETCH(int, lastByte);
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QString, error);
+    std::unique_ptr<LoopbackHttpServer> server;
+    if (!pieces.isEmpty()) {
+        server = std::make_unique<LoopbackHttpServer>(lastByte);
+        QVERIFY(server->IsListening());
+        Answer drip;
+        drip.pieces = pieces;
+        server->SetAnswer(drip);
+    }
+
+    Worker worker("127.0.0." + QByteArray::number(lastByte));
+    QCOMPARE(worker.thread.CurrentTimeouts().connectSeconds, 10L);
+    QCOMPARE(worker.thread.CurrentTimeouts().totalSeconds, 60L);
+    worker.thread.SetTimeouts({1, 2});
     QVERIFY(worker.CheckAndWait(1));
     QCOMPARE(worker.replies.size(), 1);
-    QVERIFY2(worker.replies.first().startsWith("Down page Failed Error Code is 0="),
+    QVERIFY2(worker.replies.first().startsWith("Down page Failed Error Code is ") &&
+                 worker.replies.first().endsWith(error),
              qPrintable(worker.replies.first()));
 }
 
@@ -128,23 +233,55 @@ void TestCatchThread::noSignalWithoutCheck_data()
 {
     QTest::addColumn<QByteArray>("host");
     QTest::addColumn<int>("arg");
-    QTest::newRow("argument other than 1") << QByteArray("127.0.0.23") << 2;
-    QTest::newRow("host without an IPv4 address") << QByteArray("::1") << 1;
-    QTest::newRow("empty host name") << QByteArray() << 1;
+    QTest::addColumn<bool>("threadsRunOut");
+    QTest::newRow("argument other than 1") << QByteArray("127.0.0.23") << 2 << false;
+    QTest::newRow("host without an IPv4 address") << QByteArray("::1") << 1 << false;
+    QTest::newRow("empty host name") << QByteArray() << 1 << false;
+    QTest::newRow("no thread left for the host lookup") << QByteArray("127.0.0.23") << 1 << true;
 }
 
 void TestCatchThread::noSignalWithoutCheck()
 {
     QFETCH(QByteArray, host);
     QFETCH(int, arg);
+    QFETCH(bool, threadsRunOut);
     LoopbackHttpServer server(23);
     QVERIFY(server.IsListening());
     server.SetAnswer(Once(LoopbackHttpServer::Reply(200, "<verno>1010</verno>")));
 
     Worker worker(host);
-    QVERIFY(worker.CheckAndWait(arg));
+    {
+        std::unique_ptr<NoNewThreads> noThreads;
+        if (threadsRunOut)
+            noThreads = std::make_unique<NoNewThreads>();
+        QVERIFY(worker.CheckAndWait(arg));
+    }
+    QVERIFY(worker.thread.isRunning());
     QVERIFY(worker.replies.isEmpty());
     QCOMPARE(server.Requests().size(), 0);
+}
+
+void TestCatchThread::idleWorkerSleepsUntilAsked()
+{
+    LoopbackHttpServer server(26);
+    QVERIFY(server.IsListening());
+    server.SetAnswer(Once(LoopbackHttpServer::Reply(200, "<verno>1009</verno>")));
+
+    Worker worker(server.Host());
+    QTest::qWait(100);
+    const qlonglong before = WorkerContextSwitches();
+    QThread::msleep(500);
+    const qlonglong switches = WorkerContextSwitches() - before;
+    QVERIFY2(switches <= 2, qPrintable(QString("%1 context switches while idle").arg(switches)));
+
+    worker.thread.RequestCheck(1);
+    QVERIFY(server.WaitForRequests(1, 2000));
+    QTRY_COMPARE(worker.replies, QStringList{"<verno>1009</verno>"});
+    QTRY_COMPARE(worker.thread.Command(), 0);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(worker.Stop(2000));
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestCatchThread::requestDuringCheckIsAbsorbed()
@@ -192,6 +329,33 @@ void TestCatchThread::stopEndsStalledCheckQuickly()
     clock.start();
     QVERIFY(worker.Stop(5000));
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestCatchThread::closingWaitsBrieflyForLookup_data()
+{
+    QTest::addColumn<int>("lookupMs");
+    QTest::addColumn<int>("stillInResolver");
+    QTest::newRow("lookup ending within a second") << 500 << 0;
+    QTest::newRow("lookup hanging on") << 2500 << 1;
+}
+
+// Static objects are destroyed right after the window: no lookup may still
+// be inside the resolver then, yet closing may not wait on it for long.
+void TestCatchThread::closingWaitsBrieflyForLookup()
+{
+    QFETCH(int, lookupMs);
+    QFETCH(int, stillInResolver);
+    auto worker = std::make_unique<Worker>("slow-" + QByteArray::number(lookupMs) + ".lookup");
+    worker->thread.RequestCheck(1);
+    QTRY_COMPARE_WITH_TIMEOUT(lookupsInResolver.load(), 1, 2000);
+
+    QElapsedTimer clock;
+    clock.start();
+    worker.reset();
+    const qint64 closingMs = clock.elapsed();
+    QCOMPARE(lookupsInResolver.load(), stillInResolver);
+    QVERIFY2(closingMs < 1500, qPrintable(QString::number(closingMs)));
+    QTRY_COMPARE_WITH_TIMEOUT(lookupsInResolver.load(), 0, lookupMs + 1000);
 }
 
 void TestCatchThread::splitText_data()
