@@ -452,6 +452,12 @@ private:
             scenario(db, transcript);
         }
         QSqlDatabase::removeDatabase(name);
+        // Both SQLite libraries share one process here: the key must still work.
+        QFile file(dir.filePath(name + ".db"));
+        const bool plainOnDisk =
+            file.open(QIODevice::ReadOnly) && file.read(15) == "SQLite format 3";
+        if (!transcript.reference && plainOnDisk != password.isEmpty())
+            transcript << "file is not as the password says";
         return transcript;
     }
 
