@@ -85,9 +85,6 @@ private slots:
     void refusedOpen();
     void onlySqlCipherInProcess();
     void commandLineToolAgrees();
-    void boundValuesRoundTrip_data();
-    void boundValuesRoundTrip();
-    void placeholders();
     void transactions();
     void failedStatementSetsBothErrors_data();
     void failedStatementSetsBothErrors();
@@ -267,84 +264,6 @@ void TestDriver::commandLineToolAgrees()
     QSqlDatabase db = Connect(theirs, Password, "QSQLITE_USE_CIPHER=chacha20");
     QVERIFY2(db.isOpen(), qPrintable(db.lastError().driverText()));
     QCOMPARE(db.tables(), QStringList{"made_by_tool"});
-}
-
-void TestDriver::boundValuesRoundTrip_data()
-{
-    QTest::addColumn<QVariant>("value");
-    QTest::addColumn<int>("type"); // as read back
-
-    QTest::newRow("quotes") << QVariant("O'Brien's \"best\" ; DROP TABLE v; --")
-                            << int(QMetaType::QString);
-    QTest::newRow("chinese") << QVariant("可口可乐 500ml 结算") << int(QMetaType::QString);
-    QTest::newRow("empty text") << QVariant("") << int(QMetaType::QString);
-    QTest::newRow("null") << QVariant(QVariant::String) << int(QMetaType::QString);
-    QTest::newRow("int") << QVariant(-42) << int(QMetaType::LongLong);
-    QTest::newRow("record id") << QVariant(qulonglong(3984215980838912ULL))
-                               << int(QMetaType::LongLong);
-    QTest::newRow("double") << QVariant(12.75) << int(QMetaType::Double);
-    QTest::newRow("bytes") << QVariant(QByteArray("\0\x01\xff", 3)) << int(QMetaType::QByteArray);
-}
-
-void TestDriver::boundValuesRoundTrip()
-{
-    QFETCH(QVariant, value);
-    QFETCH(int, type);
-    QSqlDatabase db = Connect(PathOf("bound.db"), Password, "QSQLITE_CREATE_KEY");
-    QSqlQuery query(db);
-    QVERIFY(query.exec("CREATE TABLE IF NOT EXISTS v (style TEXT, value)"));
-    QVERIFY(query.exec("DELETE FROM v"));
-
-    QVERIFY(query.prepare("INSERT INTO v VALUES ('positional', ?)"));
-    query.addBindValue(value);
-    QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
-    QVERIFY(query.prepare("INSERT INTO v (value, style) VALUES (:value, :style)"));
-    query.bindValue(":style", "named");
-    query.bindValue(":value", value);
-    QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
-
-    QVERIFY(query.exec("SELECT style, value FROM v ORDER BY style DESC"));
-    for (const QString style : {"positional", "named"}) {
-        QVERIFY(query.next());
-        QCOMPARE(query.value(0).toString(), style);
-        const QVariant read = query.value(1);
-        QCOMPARE(read.userType(), type);
-        QCOMPARE(read.isNull(), value.isNull());
-        QCOMPARE(query.isNull(1), value.isNull());
-        if (value.isNull())
-            QVERIFY(read.toString().isEmpty());
-        else
-            QCOMPARE(read.toString(), value.toString());
-    }
-    QVERIFY(!query.next());
-}
-
-void TestDriver::placeholders()
-{
-    QSqlDatabase db = Connect(PathOf("placeholders.db"), Password, "QSQLITE_CREATE_KEY");
-    QSqlQuery query(db);
-
-    QVERIFY(query.prepare("SELECT :a || '-' || :b || '-' || :a"));
-    query.bindValue(":b", "two");
-    query.bindValue(":a", "one");
-    QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
-    QVERIFY(query.next());
-    QCOMPARE(query.value(0).toString(), QString("one-two-one"));
-
-    // A prepared statement runs again with new values.
-    QVERIFY(query.prepare("SELECT ? + ?"));
-    for (int i = 1; i <= 3; ++i) {
-        query.addBindValue(i);
-        query.addBindValue(10 * i);
-        QVERIFY(query.exec());
-        QVERIFY(query.next());
-        QCOMPARE(query.value(0).toLongLong(), 11LL * i);
-    }
-
-    QVERIFY(query.prepare("SELECT ? + ?"));
-    query.addBindValue(1);
-    QVERIFY(!query.exec());
-    QVERIFY(query.lastError().driverText().contains("mismatch"));
 }
 
 void TestDriver::transactions()

@@ -268,36 +268,48 @@ void ExecBatch(QSqlDatabase& db, Transcript& t)
         t << Row(query);
 }
 
+// Each value bound by position and by name (the names bound out of order).
 void BoundValues(QSqlDatabase& db, Transcript& t)
 {
-    Exec(db, "CREATE TABLE v (x)");
-    const QList<QPair<QString, QVariant>> values{
-        {"", QDateTime(QDate(2021, 3, 5), QTime(10, 0, 0, 123))},
-        {"", QDate(2021, 3, 5)},
-        {"", QTime(10, 0, 5, 7)},
-        {"", true},
-        {"", QString("可口可乐")},
-        {"", -42},
-        {"", 12.75},
-        {"", QByteArray("\0\x01\xff", 3)},
-        {"", QVariant(QVariant::Int)},
-        {"", qlonglong(-3)},
-        {"unsigned 64-bit bound as number", qulonglong(3984215980838912ULL)},
-        {"float bound as number", 1.5f},
-        {"short bound as number", QVariant::fromValue(short(7))},
+    Exec(db, "CREATE TABLE v (style, x)");
+    struct Bound
+    {
+        QVariant value;
+        QString accepted = {}; // the name of an accepted difference, if any
+        QString oursStoredAs = {};
+    };
+    const QList<Bound> values{
+        {QDateTime(QDate(2021, 3, 5), QTime(10, 0, 0, 123))},
+        {QDate(2021, 3, 5)},
+        {QTime(10, 0, 5, 7)},
+        {true},
+        {QString("可口可乐 O'Brien's \"best\" ; DROP TABLE v; --")},
+        {QString("")},
+        {-42},
+        {qlonglong(-3)},
+        {12.75},
+        {QByteArray("\0\x01\xff", 3)},
+        {QVariant(QVariant::Int)},
+        {qulonglong(3984215980838912ULL), "unsigned 64-bit bound as number", "integer"},
+        {1.5f, "float bound as number", "real"},
+        {QVariant::fromValue(short(7)), "short bound as number", "integer"},
     };
     QSqlQuery query(db);
-    for (const auto& value : values) {
-        QVERIFY(query.prepare("INSERT INTO v VALUES (?)"));
-        query.addBindValue(value.second);
+    for (const Bound& bound : values) {
+        QVERIFY(query.prepare("INSERT INTO v VALUES ('positional', ?)"));
+        query.addBindValue(bound.value);
         QVERIFY(query.exec());
-        QVERIFY(query.exec("SELECT x, typeof(x) FROM v"));
-        QVERIFY(query.next());
-        const QString stored = query.value(1).toString();
-        if (value.first.isEmpty())
-            t << Row(query);
-        else
-            t.Accept(value.first, stored == "text" ? "not text" : stored, stored);
+        QVERIFY(query.prepare("INSERT INTO v (x, style) VALUES (:x, :style)"));
+        query.bindValue(":style", "named");
+        query.bindValue(":x", bound.value);
+        QVERIFY(query.exec());
+        QVERIFY(query.exec("SELECT style, x, typeof(x) FROM v"));
+        while (query.next()) {
+            if (bound.accepted.isEmpty())
+                t << Row(query);
+            else
+                t.Accept(bound.accepted, bound.oursStoredAs, query.value(2).toString());
+        }
         QVERIFY(query.exec("DELETE FROM v"));
     }
 }
