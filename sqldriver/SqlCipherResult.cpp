@@ -128,7 +128,7 @@ bool SqlCipherResult::prepare(const QString& query)
     columns.clear();
     sqlite3* connection = Connection();
     if (!connection)
-        return Fail(Tr("The database is not open"), QString(), QSqlError::ConnectionError,
+        return Fail(Tr("The database is not open"), QString(), QSqlError::StatementError,
                     SQLITE_MISUSE);
 
     const QByteArray text = query.toUtf8();
@@ -183,8 +183,8 @@ bool SqlCipherResult::exec()
         if (sqlite3_total_changes(connection) != changesBefore)
             affectedRows = sqlite3_changes(connection);
     } else {
-        // The step's own code is the generic one; reset gives the real one.
-        FailFromConnection(Tr("Unable to fetch row"), sqlite3_reset(stmt));
+        FailFromConnection(Tr("Unable to fetch row"), rc);
+        sqlite3_reset(stmt);
         setAt(QSql::AfterLastRow);
         return false;
     }
@@ -323,9 +323,9 @@ bool SqlCipherResult::gotoNext(ValueCache& values, int index)
         const int rc = sqlite3_step(stmt);
         if (rc != SQLITE_ROW) {
             finished = true;
-            const int code = sqlite3_reset(stmt);
             if (rc != SQLITE_DONE)
-                FailFromConnection(Tr("Unable to fetch row"), code);
+                FailFromConnection(Tr("Unable to fetch row"), rc);
+            sqlite3_reset(stmt);
             return false;
         }
     }
