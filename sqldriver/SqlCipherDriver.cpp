@@ -9,6 +9,8 @@
 #include <QSqlField>
 #include <QSqlIndex>
 #include <QSqlRecord>
+#include <QtSql/private/qsqldriver_p.h>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace {
@@ -97,16 +99,29 @@ QString ReadFailureText(int code, bool keyed, const QString& message)
 
 QString QuoteIdentifier(const QString& name)
 {
-    if (name.size() > 1 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"')))
-        return name;
     QString quoted = name;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+// A default value as SQLite keeps it is SQL text; a text literal loses its quotes.
+QString DefaultValue(const QString& sql)
+{
+    const int end = sql.lastIndexOf(QLatin1Char('\''));
+    return sql.startsWith(QLatin1Char('\'')) && end > 0 ? sql.mid(1, end - 1) : sql;
+}
+
+class SqlCipherDriverPrivate : public QSqlDriverPrivate
+{
+public:
+    SqlCipherDriverPrivate() : QSqlDriverPrivate(QSqlDriver::SQLite) {}
+};
+
 } // namespace
 
-SqlCipherDriver::SqlCipherDriver(QObject* parent) : QSqlDriver(parent) {}
+SqlCipherDriver::SqlCipherDriver(QObject* parent) : QSqlDriver(*new SqlCipherDriverPrivate, parent)
+{
+}
 
 SqlCipherDriver::~SqlCipherDriver()
 {
@@ -297,51 +312,95 @@ bool SqlCipherDriver::ForEachRow(const QString& sql,
 QStringList SqlCipherDriver::tables(QSql::TableType type) const
 {
     QStringList names;
-    const auto collect = [&names](sqlite3_stmt* stmt) { names << SqlCipherColumnText(stmt, 0); };
+    QStringList kinds;
     if (type & QSql::Tables)
-        ForEachRow(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' "
-                                  "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'"),
-                   collect);
+        kinds << QStringLiteral("type = 'table'");
     if (type & QSql::Views)
-        ForEachRow(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'view'"), collect);
+        kinds << QStringLiteral("type = 'view'");
+    if (!kinds.isEmpty()) {
+        // SQLite's own tables (sqlite_sequence, sqlite_stat1) hold no user data.
+        const QString where =
+            QStringLiteral(" WHERE (%1) AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'")
+                .arg(kinds.join(QLatin1String(" OR ")));
+        ForEachRow(QLatin1String("SELECT name FROM sqlite_master") + where +
+                       QLatin1String(" UNION ALL SELECT name FROM sqlite_temp_master") + where,
+                   [&names](sqlite3_stmt* stmt) { names << SqlCipherColumnText(stmt, 0); });
+    }
     if ((type & QSql::SystemTables) && isOpen())
         names << QStringLiteral("sqlite_master");
     return names;
 }
 
-void SqlCipherDriver::ForEachColumnOf(
-    const QString& table, const std::function<void(const QSqlField&, int)>& column) const
+QVector<SqlCipherDriver::Column> SqlCipherDriver::ColumnsOf(const QString& name) const
 {
+    QString table = isIdentifierEscaped(name, TableName) ? stripDelimiters(name, TableName) : name;
+    QString schema;
+    const int dot = table.indexOf(QLatin1Char('.'));
+    if (dot >= 0) {
+        schema = QuoteIdentifier(table.left(dot)) + QLatin1Char('.');
+        table = table.mid(dot + 1);
+    }
+    QVector<Column> columns;
+    QStringList declaredTypes;
     // table_info rows: cid, name, type, notnull, dflt_value, pk
-    ForEachRow(QStringLiteral("PRAGMA table_info(%1)").arg(QuoteIdentifier(table)),
+    ForEachRow(QStringLiteral("PRAGMA %1table_info(%2)").arg(schema, QuoteIdentifier(table)),
                [&](sqlite3_stmt* stmt) {
-                   QSqlField field(SqlCipherColumnText(stmt, 1),
-                                   SqlCipherFieldType(SqlCipherColumnText(stmt, 2)), table);
+                   const QString declared = SqlCipherColumnText(stmt, 2);
+                   QSqlField field(SqlCipherColumnText(stmt, 1), SqlCipherFieldType(declared),
+                                   table);
                    field.setRequired(sqlite3_column_int(stmt, 3) != 0);
-                   if (sqlite3_column_type(stmt, 4) != SQLITE_NULL)
-                       field.setDefaultValue(SqlCipherColumnText(stmt, 4));
-                   column(field, sqlite3_column_int(stmt, 5));
+                   field.setDefaultValue(DefaultValue(SqlCipherColumnText(stmt, 4)));
+                   columns.append({field, sqlite3_column_int(stmt, 5)});
+                   declaredTypes << declared;
                });
+    // Only a key of one INTEGER column is SQLite's rowid, filled in on insert.
+    const auto inKey = [](const Column& column) { return column.keyPosition > 0; };
+    if (std::count_if(columns.cbegin(), columns.cend(), inKey) == 1) {
+        for (int i = 0; i < columns.size(); ++i)
+            columns[i].field.setAutoValue(
+                inKey(columns[i]) &&
+                declaredTypes[i].compare(QLatin1String("integer"), Qt::CaseInsensitive) == 0);
+    }
+    return columns;
 }
 
 QSqlRecord SqlCipherDriver::record(const QString& table) const
 {
     QSqlRecord fields;
-    ForEachColumnOf(table, [&fields](const QSqlField& field, int) { fields.append(field); });
+    for (const Column& column : ColumnsOf(table))
+        fields.append(column.field);
     return fields;
 }
 
 QSqlIndex SqlCipherDriver::primaryIndex(const QString& table) const
 {
     QMap<int, QSqlField> keyColumns; // by position within the key
-    ForEachColumnOf(table, [&keyColumns](const QSqlField& field, int keyPosition) {
-        if (keyPosition > 0)
-            keyColumns.insert(keyPosition, field);
-    });
-    QSqlIndex index(table);
+    for (const Column& column : ColumnsOf(table)) {
+        if (column.keyPosition > 0)
+            keyColumns.insert(column.keyPosition, column.field);
+    }
+    QSqlIndex index;
     for (const QSqlField& field : qAsConst(keyColumns))
         index.append(field);
     return index;
+}
+
+QString SqlCipherDriver::escapeIdentifier(const QString& identifier, IdentifierType type) const
+{
+    if (identifier.isEmpty() || isIdentifierEscaped(identifier, type))
+        return identifier;
+    if (type == FieldName)
+        return QuoteIdentifier(identifier);
+    // A table name may carry its schema: "main.items".
+    QStringList parts = identifier.split(QLatin1Char('.'));
+    for (QString& part : parts)
+        part = QuoteIdentifier(part);
+    return parts.join(QLatin1Char('.'));
+}
+
+QVariant SqlCipherDriver::handle() const
+{
+    return QVariant::fromValue(connection);
 }
 
 void SqlCipherDriver::ReportStatementError(const QSqlError& error)

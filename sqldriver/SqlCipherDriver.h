@@ -2,11 +2,12 @@
 
 #include <QList>
 #include <QSqlDriver>
+#include <QSqlField>
+#include <QVector>
 #include <functional>
 
 struct sqlite3;
 struct sqlite3_stmt;
-class QSqlField;
 class SqlCipherResult;
 
 // Qt SQL driver "SQLITECIPHER": SQLite with the file encrypted by SQLCipher.
@@ -34,6 +35,8 @@ public:
     QStringList tables(QSql::TableType type) const override;
     QSqlRecord record(const QString& table) const override;
     QSqlIndex primaryIndex(const QString& table) const override;
+    QString escapeIdentifier(const QString& identifier, IdentifierType type) const override;
+    QVariant handle() const override;
 
 private:
     friend class SqlCipherResult;
@@ -51,9 +54,13 @@ private:
     bool RunTransactionStatement(const char* sql);
     // Steps `sql` to the end, handing every row to `row`; false on any error.
     bool ForEachRow(const QString& sql, const std::function<void(sqlite3_stmt*)>& row) const;
-    // Hands each column of `table` with its position in the primary key (0: none).
-    void ForEachColumnOf(const QString& table,
-                         const std::function<void(const QSqlField&, int)>& column) const;
+    struct Column
+    {
+        QSqlField field;
+        int keyPosition; // 1-based within the primary key, 0: not in it
+    };
+    // The columns of `table`, which may be schema-qualified and quoted.
+    QVector<Column> ColumnsOf(const QString& table) const;
     void ReportStatementError(const QSqlError& error);
 
     sqlite3* connection = nullptr;

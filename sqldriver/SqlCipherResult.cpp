@@ -2,24 +2,32 @@
 
 #include "SqlCipherDriver.h"
 
-#include <QSqlError>
+#include <QCoreApplication>
 #include <QSqlField>
 #include <limits>
 #include <sqlite3.h>
 
 namespace {
 
+QString Tr(const char* text)
+{
+    return QCoreApplication::translate("SqlCipherResult", text);
+}
+
+// Type of an expression column, which has no declared type, from its first value.
 QVariant::Type TypeOfStorageClass(int storageClass)
 {
     switch (storageClass) {
     case SQLITE_INTEGER:
-        return QVariant::LongLong;
+        return QVariant::Int;
     case SQLITE_FLOAT:
         return QVariant::Double;
     case SQLITE_BLOB:
         return QVariant::ByteArray;
-    default:
+    case SQLITE_TEXT:
         return QVariant::String;
+    default:
+        return QVariant::Invalid;
     }
 }
 
@@ -27,13 +35,22 @@ QVariant::Type TypeOfStorageClass(int storageClass)
 
 QVariant::Type SqlCipherFieldType(const QString& declared)
 {
-    const QString type = declared.toUpper();
-    if (type.contains(QLatin1String("INT")))
-        return QVariant::LongLong;
-    if (type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA")) ||
-        type.contains(QLatin1String("DOUB")))
+    // The names Qt's own SQLite driver knows give its types, so generic code
+    // and the empty values of new model rows agree with it.
+    const QString type = declared.trimmed().toLower();
+    if (type == QLatin1String("integer") || type == QLatin1String("int"))
+        return QVariant::Int;
+    if (type == QLatin1String("boolean") || type == QLatin1String("bool"))
+        return QVariant::Bool;
+    if (type.startsWith(QLatin1String("numeric")))
         return QVariant::Double;
-    if (type.contains(QLatin1String("BLOB")))
+    // Otherwise SQLite's affinity rules. BIGINT and the like hold 64-bit values.
+    if (type.contains(QLatin1String("int")))
+        return QVariant::LongLong;
+    if (type.contains(QLatin1String("real")) || type.contains(QLatin1String("floa")) ||
+        type.contains(QLatin1String("doub")))
+        return QVariant::Double;
+    if (type.contains(QLatin1String("blob")))
         return QVariant::ByteArray;
     return QVariant::String;
 }
@@ -44,7 +61,8 @@ QString SqlCipherColumnText(sqlite3_stmt* stmt, int column)
     return QString(text, sqlite3_column_bytes16(stmt, column) / int(sizeof(QChar)));
 }
 
-SqlCipherResult::SqlCipherResult(const SqlCipherDriver* driver) : QSqlResult(driver)
+SqlCipherResult::SqlCipherResult(const SqlCipherDriver* driver)
+    : QSqlCachedResult(*new QSqlCachedResultPrivate(this, driver))
 {
     driver->results.append(this);
 }
@@ -74,26 +92,28 @@ void SqlCipherResult::Finalize()
     stmt = nullptr;
     rowPending = false;
     finished = false;
-    setActive(false);
-    setAt(QSql::BeforeFirstRow);
+    cleanup();
 }
 
-bool SqlCipherResult::Fail(const QString& text, int code)
+bool SqlCipherResult::Fail(const QString& text, const QString& reason, QSqlError::ErrorType type,
+                           int code)
 {
-    // The store logs the connection's error after a failed statement, so the
-    // driver gets the same error as the query.
-    const QSqlError error(text, QString(), QSqlError::StatementError, QString::number(code));
-    setLastError(error);
+    const QString nativeCode = code ? QString::number(code) : QString();
+    setLastError(QSqlError(text, reason, type, nativeCode));
+    // The store logs the connection's driver text after a failed statement,
+    // so the connection gets SQLite's own reason there when SQLite has one
+    // (SQLITE_MISUSE marks the driver's own refusals).
+    const bool sqliteReason = !reason.isEmpty() && code != SQLITE_MISUSE;
     if (SqlCipherDriver* owner = Driver())
-        owner->ReportStatementError(error);
+        owner->ReportStatementError(QSqlError(sqliteReason ? reason : text, QString(),
+                                              QSqlError::StatementError, nativeCode));
     return false;
 }
 
-bool SqlCipherResult::FailFromConnection()
+bool SqlCipherResult::FailFromConnection(const QString& text, int code)
 {
-    sqlite3* connection = Connection();
-    return Fail(QString::fromUtf8(sqlite3_errmsg(connection)),
-                sqlite3_extended_errcode(connection));
+    return Fail(text, QString::fromUtf8(sqlite3_errmsg(Connection())), QSqlError::StatementError,
+                code & 0xff);
 }
 
 bool SqlCipherResult::reset(const QString& query)
@@ -108,26 +128,30 @@ bool SqlCipherResult::prepare(const QString& query)
     columns.clear();
     sqlite3* connection = Connection();
     if (!connection)
-        return Fail(SqlCipherDriver::tr("The database is not open"), SQLITE_MISUSE);
+        return Fail(Tr("The database is not open"), QString(), QSqlError::StatementError,
+                    SQLITE_MISUSE);
 
     const QByteArray text = query.toUtf8();
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(connection, text.constData(), text.size(), &stmt, &tail) != SQLITE_OK)
-        return FailFromConnection();
+    const int rc = sqlite3_prepare_v2(connection, text.constData(), text.size(), &stmt, &tail);
+    if (rc != SQLITE_OK)
+        return FailFromConnection(Tr("Unable to execute statement"), rc);
     if (!stmt)
-        return Fail(SqlCipherDriver::tr("No SQL statement to execute"), SQLITE_MISUSE);
+        return Fail(Tr("No SQL statement to execute"), QString(), QSqlError::StatementError,
+                    SQLITE_MISUSE);
 
     // Running only the first of several statements would drop the others
     // without a word; anything after it but comments and blanks is refused.
     const char* end = text.constData() + text.size();
     if (tail && tail < end) {
         sqlite3_stmt* next = nullptr;
-        const int rc = sqlite3_prepare_v2(connection, tail, int(end - tail), &next, nullptr);
+        const int nextRc = sqlite3_prepare_v2(connection, tail, int(end - tail), &next, nullptr);
         sqlite3_finalize(next);
-        if (rc != SQLITE_OK || next) {
+        if (nextRc != SQLITE_OK || next) {
+            FailFromConnection(Tr("Unable to execute multiple statements at a time"),
+                               SQLITE_MISUSE);
             Finalize();
-            return Fail(SqlCipherDriver::tr("Unable to execute multiple statements at a time"),
-                        SQLITE_MISUSE);
+            return false;
         }
     }
     return true;
@@ -135,11 +159,10 @@ bool SqlCipherResult::prepare(const QString& query)
 
 bool SqlCipherResult::exec()
 {
-    setActive(false);
-    setAt(QSql::BeforeFirstRow);
+    cleanup();
     if (!stmt)
-        return Fail(SqlCipherDriver::tr("No prepared statement, or its connection was closed"),
-                    SQLITE_MISUSE);
+        return Fail(Tr("No prepared statement, or its connection was closed"), QString(),
+                    QSqlError::StatementError, SQLITE_MISUSE);
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
     rowPending = false;
@@ -159,39 +182,53 @@ bool SqlCipherResult::exec()
         // other kinds of statement; only trust it when this one changed rows.
         if (sqlite3_total_changes(connection) != changesBefore)
             affectedRows = sqlite3_changes(connection);
-        sqlite3_reset(stmt);
     } else {
-        FailFromConnection();
+        FailFromConnection(Tr("Unable to fetch row"), rc);
         sqlite3_reset(stmt);
+        setAt(QSql::AfterLastRow);
         return false;
     }
     columns = DescribeColumns();
-    setSelect(sqlite3_column_count(stmt) > 0);
+    if (finished)
+        sqlite3_reset(stmt);
+    init(columns.count());
+    setSelect(columns.count() > 0);
     setActive(true);
+    if (finished)
+        setAt(QSql::AfterLastRow);
     return true;
 }
 
 bool SqlCipherResult::BindValues()
 {
+    // Qt keeps one value per placeholder as written; SQLite has one parameter
+    // per distinct name, so a name used twice is looked up by its name.
     const QVector<QVariant>& values = boundValues();
     const int count = sqlite3_bind_parameter_count(stmt);
-    const bool named = bindingSyntax() == NamedBinding;
-    if (!named && values.size() != count)
-        return Fail(SqlCipherDriver::tr("Parameter count mismatch"), SQLITE_RANGE);
+    int covered = 0;
     for (int index = 1; index <= count; ++index) {
-        int slot = index - 1;
-        if (named) {
-            // A name used twice is one parameter to SQLite but two slots here.
-            const QString name = QString::fromUtf8(sqlite3_bind_parameter_name(stmt, index));
-            slot = values.size() - 1;
-            while (slot >= 0 && boundValueName(slot) != name)
-                --slot;
-            if (slot < 0)
-                return Fail(SqlCipherDriver::tr("No value bound to %1").arg(name), SQLITE_RANGE);
+        const QString name = QString::fromUtf8(sqlite3_bind_parameter_name(stmt, index));
+        int slot = -1;
+        if (name.isEmpty() || name.startsWith(QLatin1Char('?'))) {
+            slot = index - 1 < values.size() ? index - 1 : -1;
+            covered += slot >= 0;
+        } else {
+            for (int candidate = 0; candidate < values.size(); ++candidate) {
+                if (boundValueName(candidate) != name)
+                    continue;
+                if (slot < 0)
+                    slot = candidate;
+                ++covered;
+            }
         }
-        if (Bind(index, values.at(slot)) != SQLITE_OK)
-            return FailFromConnection();
+        if (slot < 0)
+            return Fail(Tr("Parameter count mismatch"), QString(), QSqlError::StatementError, 0);
+        const int rc = Bind(index, values.at(slot));
+        if (rc != SQLITE_OK)
+            return FailFromConnection(Tr("Unable to bind parameters"), rc);
     }
+    if (covered != values.size())
+        return Fail(Tr("Parameter count mismatch"), QString(), QSqlError::StatementError, 0);
     return true;
 }
 
@@ -199,6 +236,7 @@ int SqlCipherResult::Bind(int index, const QVariant& value)
 {
     if (value.isNull())
         return sqlite3_bind_null(stmt, index);
+    QString text;
     switch (value.userType()) {
     case QMetaType::QByteArray: {
         const QByteArray bytes = value.toByteArray();
@@ -220,14 +258,15 @@ int SqlCipherResult::Bind(int index, const QVariant& value)
         // Beyond qint64 the decimal text keeps every digit.
         if (value.toULongLong() <= qulonglong(std::numeric_limits<qint64>::max()))
             return sqlite3_bind_int64(stmt, index, value.toLongLong());
+        text = value.toString();
         break;
     case QMetaType::Float:
     case QMetaType::Double:
         return sqlite3_bind_double(stmt, index, value.toDouble());
     default:
+        text = value.toString();
         break;
     }
-    const QString text = value.toString();
     return sqlite3_bind_text16(stmt, index, text.utf16(), text.size() * int(sizeof(QChar)),
                                SQLITE_TRANSIENT);
 }
@@ -238,20 +277,18 @@ QSqlRecord SqlCipherResult::DescribeColumns() const
     const int count = sqlite3_column_count(stmt);
     for (int column = 0; column < count; ++column) {
         const QString declared = QString::fromUtf8(sqlite3_column_decltype(stmt, column));
-        // Expressions have no declared type; their first value tells.
-        const QVariant::Type type = declared.isEmpty() && rowPending
+        const QVariant::Type type = !declared.isEmpty() ? SqlCipherFieldType(declared)
+                                    : rowPending
                                         ? TypeOfStorageClass(sqlite3_column_type(stmt, column))
-                                        : SqlCipherFieldType(declared);
+                                        : QVariant::Invalid;
         fields.append(QSqlField(QString::fromUtf8(sqlite3_column_name(stmt, column)), type,
                                 QString::fromUtf8(sqlite3_column_table_name(stmt, column))));
     }
     return fields;
 }
 
-QVariant SqlCipherResult::data(int column)
+QVariant SqlCipherResult::Value(int column) const
 {
-    if (!stmt || column < 0 || column >= sqlite3_column_count(stmt))
-        return QVariant();
     switch (sqlite3_column_type(stmt, column)) {
     case SQLITE_INTEGER:
         return qlonglong(sqlite3_column_int64(stmt, column));
@@ -276,12 +313,7 @@ QVariant SqlCipherResult::data(int column)
     }
 }
 
-bool SqlCipherResult::isNull(int column)
-{
-    return !stmt || sqlite3_column_type(stmt, column) == SQLITE_NULL;
-}
-
-bool SqlCipherResult::fetchNext()
+bool SqlCipherResult::gotoNext(ValueCache& values, int index)
 {
     if (!stmt || finished)
         return false;
@@ -292,53 +324,17 @@ bool SqlCipherResult::fetchNext()
         if (rc != SQLITE_ROW) {
             finished = true;
             if (rc != SQLITE_DONE)
-                FailFromConnection();
+                FailFromConnection(Tr("Unable to fetch row"), rc);
             sqlite3_reset(stmt);
             return false;
         }
     }
-    setAt(at() + 1);
-    return true;
-}
-
-void SqlCipherResult::Rewind()
-{
-    sqlite3_reset(stmt);
-    rowPending = false;
-    finished = false;
-    setAt(QSql::BeforeFirstRow);
-}
-
-bool SqlCipherResult::fetch(int row)
-{
-    if (!stmt || !isSelect() || row < 0)
-        return false;
-    if (row == at() && !finished)
-        return true;
-    if (row < at() || finished)
-        Rewind();
-    while (at() < row) {
-        if (!fetchNext())
-            return false;
+    // A negative index skips the row (a forward-only seek past it).
+    if (index >= 0) {
+        for (int column = 0; column < colCount(); ++column)
+            values[index + column] = Value(column);
     }
     return true;
-}
-
-bool SqlCipherResult::fetchFirst()
-{
-    return at() == QSql::BeforeFirstRow ? fetchNext() : fetch(0);
-}
-
-bool SqlCipherResult::fetchLast()
-{
-    if (!stmt || !isSelect())
-        return false;
-    if (finished)
-        Rewind();
-    int last = at();
-    while (fetchNext())
-        last = at();
-    return last >= 0 && fetch(last);
 }
 
 int SqlCipherResult::size()
@@ -365,8 +361,17 @@ QVariant SqlCipherResult::lastInsertId() const
     return id ? QVariant(id) : QVariant();
 }
 
+QVariant SqlCipherResult::handle() const
+{
+    return QVariant::fromValue(stmt);
+}
+
 void SqlCipherResult::detachFromResultSet()
 {
+    // Releases the statement's read lock.
     if (stmt)
-        Rewind();
+        sqlite3_reset(stmt);
+    rowPending = false;
+    finished = true;
+    QSqlCachedResult::detachFromResultSet();
 }

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5charts5-dev
+  qtbase5-dev qtbase5-dev-tools qtbase5-private-dev libqt5charts5-dev
+  libqt5sql5-sqlite
   libsqlcipher-dev sqlcipher
   libcurl4-openssl-dev zlib1g-dev
   xvfb xauth xdotool imagemagick x11-apps openssl
