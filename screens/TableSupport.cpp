@@ -110,6 +110,18 @@ QValidator* NewPriceValidator(QObject* parent)
     return validator;
 }
 
+QString MoneyText(qint64 cents)
+{
+    // cents / 100.0 misses the amount by far less than half a cent, so two
+    // decimals give it back exactly.
+    QString text = QString::number(cents / 100.0, 'f', 2);
+    while (text.endsWith('0'))
+        text.chop(1);
+    if (text.endsWith('.'))
+        text.chop(1);
+    return text;
+}
+
 } // namespace TableSupport
 
 ValidatingDelegate::ValidatingDelegate(QObject* parent) : QStyledItemDelegate(parent) {}

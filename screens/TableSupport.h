@@ -58,6 +58,10 @@ QValidator* NewStockValidator(QObject* parent);
 // Prices: 0 to 999999999.00, at most two decimals.
 QValidator* NewPriceValidator(QObject* parent);
 
+// An amount of money to the cent as shown and stored: no exponent, trailing
+// zeros of the cents dropped ("13703.67", "2.5", "5", "1234567").
+QString MoneyText(qint64 cents);
+
 } // namespace TableSupport
 
 // Item delegate whose editors accept only what a column's validator allows.
