@@ -46,9 +46,6 @@ void CTOrderManager::ReloadOrders()
 {
     TableSupport::ClearRows(model);
     const OrderList orders = stockDb.QueryOrdersOfDay(ui->calendarWidget->selectedDate());
-    // A day without orders leaves the previous day's bars standing.
-    if (orders.isEmpty())
-        return;
 
     QMap<int, double> hourTotals;
     double maxValue = 0.0;
@@ -92,11 +89,18 @@ void CTOrderManager::BuildChart(QMap<int, double> hourTotals, double maxValue)
 
     auto* hourAxis = new QBarCategoryAxis();
     hourAxis->append(hours);
+    // Upright, "23点" is wider than a bar's slot at 1280 pixels and gets cut
+    // to "…"; turned, in a smaller font, every hour label fits.
+    hourAxis->setLabelsAngle(-90);
+    QFont labelsFont = hourAxis->labelsFont();
+    labelsFont.setPointSize(10);
+    hourAxis->setLabelsFont(labelsFont);
     chart->addAxis(hourAxis, Qt::AlignBottom);
     series->attachAxis(hourAxis);
 
     auto* amountAxis = new QValueAxis();
     amountAxis->setRange(0, maxValue);
+    amountAxis->setLabelsFont(labelsFont);
     chart->addAxis(amountAxis, Qt::AlignLeft);
     series->attachAxis(amountAxis);
 }
@@ -118,7 +122,7 @@ void CTOrderManager::onhovered(bool status, int index, QBarSet* barset)
         return;
     }
     const qreal value = barset->at(index);
-    tipLabel->setText(QStringLiteral("%1元").arg(value, 0, 'g', 6));
+    tipLabel->setText(QStringLiteral("%1元").arg(TableSupport::MoneyText(qRound64(value * 100.0))));
     const QPointF pos = chart->mapToPosition(QPointF(index, value));
     tipLabel->move(int(pos.x()), int(pos.y() - 1.5 * tipLabel->height()));
     tipLabel->show();
