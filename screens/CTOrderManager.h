@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QDialog>
+#include <QHash>
 #include <QMap>
 #include <QtCharts/QChartGlobal>
 #include <memory>
@@ -32,6 +33,7 @@ public:
 
 private:
     void BuildChart(QMap<int, double> hourTotals, double maxValue);
+    void FitColumnsToContents();
 
 private slots:
     void onCalendarClicked(const QDate& date);
@@ -42,4 +44,6 @@ private:
     QStandardItemModel* model = nullptr;
     QChart* chart = nullptr;
     QLabel* tipLabel = nullptr;
+    // Width of every cell text of the last fill, all cells sharing one font.
+    QHash<QString, int> cellWidths;
 };

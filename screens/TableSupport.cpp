@@ -32,8 +32,7 @@ void MakeReadOnlyRowSelection(QTableView* view)
 
 void ClearRows(QStandardItemModel* model)
 {
-    while (model->rowCount() > 0)
-        model->removeRow(0);
+    model->removeRows(0, model->rowCount());
 }
 
 QList<QStandardItem*> MakeItems(const QStringList& texts)

@@ -24,7 +24,7 @@ QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringL
 // Whole rows, one at a time, no editing.
 void MakeReadOnlyRowSelection(QTableView* view);
 
-// Removes row 0 until none is left.
+// Removes every row at once; row by row, each removal is a view update.
 void ClearRows(QStandardItemModel* model);
 
 // One item per text, default flags; the caller may adjust flags before
