@@ -94,44 +94,41 @@ void CTOrderManager::FitColumnsToContents()
 
 void CTOrderManager::BuildChart(QMap<int, double> hourTotals, double maxValue)
 {
-    // removeAllSeries deletes the series and their sets; the axes are handed
-    // back to us and would pile up with every reload if kept.
-    chart->removeAllSeries();
-    const QList<QAbstractAxis*> oldAxes = chart->axes();
-    for (QAbstractAxis* axis : oldAxes) {
-        chart->removeAxis(axis);
-        delete axis;
+    // Set, series and axes are made at the first build and then only take
+    // the new day's values: made afresh, the chart lays out and measures
+    // all its labels again on every switch to the tab.
+    if (!turnover) {
+        turnover = new QBarSet(QStringLiteral("成交额"));
+        QStringList hours;
+        for (int hour = 0; hour < kHoursPerDay; ++hour) {
+            turnover->append(0.0);
+            hours.append(QString::asprintf("%d点", hour));
+        }
+        auto* series = new QBarSeries();
+        connect(series, SIGNAL(hovered(bool, int, QBarSet*)), this,
+                SLOT(onhovered(bool, int, QBarSet*)));
+        series->append(turnover);
+        chart->addSeries(series);
+
+        auto* hourAxis = new QBarCategoryAxis();
+        hourAxis->append(hours);
+        // Upright, "23点" is wider than a bar's slot at 1280 pixels and gets
+        // cut to "…"; turned, in a smaller font, every hour label fits.
+        hourAxis->setLabelsAngle(-90);
+        QFont labelsFont = hourAxis->labelsFont();
+        labelsFont.setPointSize(10);
+        hourAxis->setLabelsFont(labelsFont);
+        chart->addAxis(hourAxis, Qt::AlignBottom);
+        series->attachAxis(hourAxis);
+
+        amountAxis = new QValueAxis();
+        amountAxis->setLabelsFont(labelsFont);
+        chart->addAxis(amountAxis, Qt::AlignLeft);
+        series->attachAxis(amountAxis);
     }
-
-    auto* turnover = new QBarSet(QStringLiteral("成交额"));
-    QStringList hours;
-    for (int hour = 0; hour < kHoursPerDay; ++hour) {
-        turnover->append(hourTotals.value(hour, 0.0));
-        hours.append(QString::asprintf("%d点", hour));
-    }
-
-    auto* series = new QBarSeries();
-    connect(series, SIGNAL(hovered(bool, int, QBarSet*)), this,
-            SLOT(onhovered(bool, int, QBarSet*)));
-    series->append(turnover);
-    chart->addSeries(series);
-
-    auto* hourAxis = new QBarCategoryAxis();
-    hourAxis->append(hours);
-    // Upright, "23点" is wider than a bar's slot at 1280 pixels and gets cut
-    // to "…"; turned, in a smaller font, every hour label fits.
-    hourAxis->setLabelsAngle(-90);
-    QFont labelsFont = hourAxis->labelsFont();
-    labelsFont.setPointSize(10);
-    hourAxis->setLabelsFont(labelsFont);
-    chart->addAxis(hourAxis, Qt::AlignBottom);
-    series->attachAxis(hourAxis);
-
-    auto* amountAxis = new QValueAxis();
+    for (int hour = 0; hour < kHoursPerDay; ++hour)
+        turnover->replace(hour, hourTotals.value(hour, 0.0));
     amountAxis->setRange(0, maxValue);
-    amountAxis->setLabelsFont(labelsFont);
-    chart->addAxis(amountAxis, Qt::AlignLeft);
-    series->attachAxis(amountAxis);
 }
 
 void CTOrderManager::onCalendarClicked(const QDate&)

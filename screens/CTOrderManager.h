@@ -15,6 +15,7 @@ class Order;
 QT_CHARTS_BEGIN_NAMESPACE
 class QBarSet;
 class QChart;
+class QValueAxis;
 QT_CHARTS_END_NAMESPACE
 
 // The signals of the chart classes name their types without the namespace;
@@ -44,6 +45,8 @@ private:
     QStandardItemModel* model = nullptr;
     QChart* chart = nullptr;
     QLabel* tipLabel = nullptr;
+    QBarSet* turnover = nullptr;
+    QValueAxis* amountAxis = nullptr;
     // Width of every cell text of the last fill, all cells sharing one font.
     QHash<QString, int> cellWidths;
 };
