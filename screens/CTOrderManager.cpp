@@ -66,10 +66,11 @@ void CTOrderManager::ReloadOrders()
     BuildChart(hourTotals, maxValue);
 }
 
-// What a header sizing its sections to their contents does, but once per fill
-// (the header did it again on every switch to the tab, for the rows about to
-// be replaced), and measuring each text only once while the same day is
-// refilled: measuring means laying the text out, most of a fill's time.
+// Sizes the columns to their contents as the header would, but only when the
+// table is refilled: left to the header, every row is measured again each
+// time the tab is shown, rows about to be replaced included. A text is
+// measured once while the same day is refilled: measuring means laying the
+// text out, most of a fill's time.
 void CTOrderManager::FitColumnsToContents()
 {
     QTableView* view = ui->tv_orderlist;
