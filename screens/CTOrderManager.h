@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QDialog>
+#include <QHash>
 #include <QMap>
 #include <QtCharts/QChartGlobal>
 #include <memory>
@@ -14,6 +15,7 @@ class Order;
 QT_CHARTS_BEGIN_NAMESPACE
 class QBarSet;
 class QChart;
+class QValueAxis;
 QT_CHARTS_END_NAMESPACE
 
 // The signals of the chart classes name their types without the namespace;
@@ -32,6 +34,7 @@ public:
 
 private:
     void BuildChart(QMap<int, double> hourTotals, double maxValue);
+    void FitColumnsToContents();
 
 private slots:
     void onCalendarClicked(const QDate& date);
@@ -42,4 +45,8 @@ private:
     QStandardItemModel* model = nullptr;
     QChart* chart = nullptr;
     QLabel* tipLabel = nullptr;
+    QBarSet* turnover = nullptr;
+    QValueAxis* amountAxis = nullptr;
+    // Width of every cell text of the last fill, all cells sharing one font.
+    QHash<QString, int> cellWidths;
 };

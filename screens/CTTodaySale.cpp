@@ -78,15 +78,16 @@ void CTTodaySale::FocusBarcodeInput()
 void CTTodaySale::RecomputeTotals()
 {
     const int lineCount = model->rowCount();
-    double total = 0.0;
+    // In whole cents, so that the stored lines add up to the stored total.
+    qint64 totalCents = 0;
     for (int row = 0; row < lineCount; ++row) {
         const double price = TableSupport::CellText(model, row, Price).toDouble();
         const int quantity = TableSupport::CellText(model, row, Quantity).toInt(nullptr, 10);
-        const double subtotal = quantity * price;
-        model->item(row, Subtotal)->setText(QString::number(subtotal, 'g', 6));
-        total += subtotal;
+        const qint64 subtotalCents = qRound64(quantity * price * 100.0);
+        model->item(row, Subtotal)->setText(TableSupport::MoneyText(subtotalCents));
+        totalCents += subtotalCents;
     }
-    ShowTotals(lineCount, total);
+    ShowTotals(lineCount, totalCents / 100.0);
 }
 
 void CTTodaySale::ShowTotals(int lineCount, double total)

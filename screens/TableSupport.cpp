@@ -32,8 +32,7 @@ void MakeReadOnlyRowSelection(QTableView* view)
 
 void ClearRows(QStandardItemModel* model)
 {
-    while (model->rowCount() > 0)
-        model->removeRow(0);
+    model->removeRows(0, model->rowCount());
 }
 
 QList<QStandardItem*> MakeItems(const QStringList& texts)
@@ -108,6 +107,18 @@ QValidator* NewPriceValidator(QObject* parent)
     validator->setNotation(QDoubleValidator::StandardNotation);
     validator->setLocale(SqlNumberLocale());
     return validator;
+}
+
+QString MoneyText(qint64 cents)
+{
+    // cents / 100.0 misses the amount by far less than half a cent, so two
+    // decimals give it back exactly.
+    QString text = QString::number(cents / 100.0, 'f', 2);
+    while (text.endsWith('0'))
+        text.chop(1);
+    if (text.endsWith('.'))
+        text.chop(1);
+    return text;
 }
 
 } // namespace TableSupport

@@ -24,7 +24,7 @@ QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringL
 // Whole rows, one at a time, no editing.
 void MakeReadOnlyRowSelection(QTableView* view);
 
-// Removes row 0 until none is left.
+// Removes every row at once; row by row, each removal is a view update.
 void ClearRows(QStandardItemModel* model);
 
 // One item per text, default flags; the caller may adjust flags before
@@ -57,6 +57,10 @@ QString CellText(const QStandardItemModel* model, int row, int column);
 QValidator* NewStockValidator(QObject* parent);
 // Prices: 0 to 999999999.00, at most two decimals.
 QValidator* NewPriceValidator(QObject* parent);
+
+// An amount of money to the cent as shown and stored: no exponent, trailing
+// zeros of the cents dropped ("13703.67", "2.5", "5", "1234567").
+QString MoneyText(qint64 cents);
 
 } // namespace TableSupport
 

@@ -591,7 +591,7 @@ def day(desktop, bin_dir, work, shots):
     shop.start()
     if shots:
         # Pictures for people to read: a larger window than the first start's.
-        shop.desktop.xdo("windowsize", "--sync", shop.window, 1200, 720)
+        shop.desktop.xdo("windowsize", "--sync", shop.window, 1280, 720)
         time.sleep(0.5)
     add_providers(shop, shots)
     book_goods(shop, shots)

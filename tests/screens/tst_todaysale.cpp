@@ -87,7 +87,8 @@ private slots:
         QVERIFY(!store
                      ->Exec("INSERT INTO products VALUES (101,'笔','6901234567890',10,1,'2','2',"
                             "'3.5'), (102,'茶','0123',5,1,'9','9','12.00'), (103,'糖','777',5,1,"
-                            "'1','1','')")
+                            "'1','1',''), (104,'表','4567',1,1,'1','1','4567.89'), (105,'车',"
+                            "'1234567',1,1,'1','1','1234567')")
                      .lastError()
                      .isValid());
         screen = new CTTodaySale;
@@ -224,6 +225,41 @@ private slots:
         QCOMPARE(info->text(), kEmptyInfo);
         QCOMPARE(total->text(), QString("0.00"));
         QCOMPARE(QApplication::focusWidget(), barcode);
+    }
+
+    // Every line is stored to the cent and the lines add up to the total.
+    void payStoresCents_data()
+    {
+        QTest::addColumn<QStringList>("codes");
+        QTest::addColumn<QString>("firstQuantity");
+        QTest::addColumn<QStringList>("subtotals");
+        QTest::addColumn<QString>("totalText");
+        QTest::newRow("3 x 4567.89")
+            << QStringList{"4567"} << "3" << QStringList{"13703.67"} << "13703.67";
+        QTest::newRow("seven digits") << QStringList{"1234567", "4567"} << "1"
+                                      << QStringList{"1234567", "4567.89"} << "1239134.89";
+    }
+
+    void payStoresCents()
+    {
+        QFETCH(QStringList, codes);
+        QFETCH(QString, firstQuantity);
+        QFETCH(QStringList, subtotals);
+        QFETCH(QString, totalText);
+        for (const QString& code : codes)
+            Scan(code);
+        EditQuantity(0, firstQuantity);
+        for (int row = 0; row < subtotals.size(); ++row)
+            QCOMPARE(Cell(row, Subtotal), subtotals[row]);
+        QCOMPARE(total->text(), totalText);
+
+        Pay(QMessageBox::Yes);
+        TakeBoxesWithIcon();
+        QStringList stored;
+        for (const QStringList& line : StoredRows("orderdetail"))
+            stored << line[8];
+        QCOMPARE(stored, subtotals);
+        QCOMPARE(StoredRows("orders").value(0).value(2), totalText);
     }
 
     void payDeclined_data()
