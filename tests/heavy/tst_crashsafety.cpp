@@ -457,12 +457,13 @@ void TestCrashSafety::CheckBackups(const QString& context)
             copy.setDatabaseName(folder.filePath(name));
             copy.setPassword(stockDb.Password());
             copy.setConnectOptions("QSQLITE_USE_CIPHER=chacha20");
-            verdict = copy.lastError().text();
             if (copy.open()) {
                 QSqlQuery check(copy);
                 verdict = check.exec("PRAGMA quick_check") && check.next()
                               ? check.value(0).toString()
                               : check.lastError().text();
+            } else {
+                verdict = copy.lastError().text();
             }
         }
         QSqlDatabase::removeDatabase("backup");
