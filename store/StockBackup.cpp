@@ -149,7 +149,7 @@ StockBackup::Result StockBackup::Copy(const QString& target)
             return Failure(QStringLiteral("无法开始备份：%1").arg(copy.Error()));
         // Between steps the store is unlocked. A write by the program's
         // connection then makes SQLite start the copy over, so the copy is
-        // always of one moment, and the shop never waits for it.
+        // always of one moment, and a sale waits at most for one step.
         int rc = SQLITE_OK;
         while (!cancelled) {
             rc = sqlite3_backup_step(backup, kPagesPerStep);
