@@ -1,4 +1,5 @@
 #include "app/AppContext.h"
+#include "app/BackupScheduler.h"
 #include "app/Pellory.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
@@ -24,6 +25,8 @@ int main(int argc, char* argv[])
     window.setWindowTitle(QStringLiteral("Quorrin1009"));
     window.setWindowIcon(QIcon::fromTheme("select", QIcon(":/Pellory/images/exe.png")));
     window.show();
+    BackupScheduler backups(dir);
+    backups.Start();
 
     // A store that did not open would look to the shopkeeper like lost data
     // and silently drop every sale: say so once the window is up.

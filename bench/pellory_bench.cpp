@@ -13,6 +13,7 @@
 #include "ProgramProbe.h"
 #include "app/Pellory.h"
 #include "screens/MessageBoxes.h"
+#include "store/StockBackup.h"
 #include "store/StockDb.h"
 
 #include <QApplication>
@@ -29,6 +30,7 @@
 #include <QThread>
 #include <QVariant>
 #include <cstdio>
+#include <memory>
 #include <random>
 
 namespace {
@@ -424,6 +426,59 @@ bool TimeScreens(const QString& run, const Picks& picks, QVector<Row>& rows)
     return true;
 }
 
+// The 5,000-product scan on the five-year store while backups of that store
+// run beside it, one after the other, as the program's backup thread runs.
+bool TimeScanDuringBackup(const QString& run, const Picks& picks, QVector<Row>& rows)
+{
+    if (!OpenStore(StoreFolder(run, kFiveYears, Cipher::Encrypted), Cipher::Encrypted))
+        return false;
+    Pellory window(run);
+    window.resize(1280, 800);
+    window.show();
+    SettleEvents();
+    Counter counter(window, picks);
+    counter.Reseed(1009);
+    const TimedAction scan = counter.Actions().front();
+    const QString folder = run + QStringLiteral("/backups-during-scan");
+    StockBackup backup(stockDb.FilePath(), stockDb.Password(), folder);
+    std::unique_ptr<QThread> copier(QThread::create([&] {
+        for (QDate day(2000, 1, 1); backup.Make(day).outcome == StockBackup::Outcome::Made;
+             day = day.addDays(1))
+            QFile::remove(folder + QLatin1Char('/') + StockBackup::FileName(day));
+    }));
+    copier->start();
+    // Past the key derivation, into the copying.
+    QTest::qWait(500);
+    Progress() << "timing " << scan.name << " during a backup" << Qt::endl;
+    Row row(scan.name + QStringLiteral(", during a backup"), scan.limitMs, QStringLiteral("ms"),
+            Row::EncryptedOnly);
+    const bool measured = Measure(scan.action, kRepetitions, row.encrypted);
+    const bool copying = copier->isRunning();
+    backup.Cancel();
+    copier->wait();
+    if (!measured || !copying) {
+        Progress() << "  failed: " << (measured ? "the backup stopped" : "a scan failed")
+                   << Qt::endl;
+        return false;
+    }
+    rows << row;
+    return true;
+}
+
+// Today's backup in the program's folder, as the first start of the day makes
+// it: seconds, or -1 when it failed. Later starts of the day find it there.
+double BackUpToday(const QString& program)
+{
+    const QString folder = QFileInfo(program).absolutePath();
+    StockBackup backup(folder + QStringLiteral("/Stock.db"), stockDb.Password(),
+                       folder + QStringLiteral("/backup"));
+    StockBackup::Result result;
+    const double ms = ElapsedMs([&] { result = backup.Make(QDate::currentDate()); });
+    if (result.outcome != StockBackup::Outcome::Made)
+        Progress() << "  backup failed: " << result.reason << Qt::endl;
+    return result.outcome == StockBackup::Outcome::Made ? ms / 1000 : -1;
+}
+
 // A folder with a copy of the program, its driver and a Stock.db: the
 // program keeps its data beside itself.
 QString ProgramFolder(const QString& run, const QString& name, const QString& database)
@@ -473,6 +528,13 @@ bool ProbeProgram(const QString& root, const QString& run, QVector<Row>& rows)
     stockDb.CloseStockDb();
     if (fiveYears.isEmpty() || empty.isEmpty())
         return false;
+
+    Progress() << "backing up the five-year database" << Qt::endl;
+    Row backup{"back up the five-year database", 30, "s", Row::Reading};
+    backup.encrypted.runs << BackUpToday(fiveYears);
+    if (backup.encrypted.runs.first() < 0 || BackUpToday(empty) < 0)
+        return false;
+    rows << backup;
 
     Row withData{"start-up to main window, five-year database", 300, "ms", Row::EncryptedOnly};
     Row withoutData{"start-up to main window, empty database", 300, "ms", Row::EncryptedOnly};
@@ -580,7 +642,7 @@ int main(int argc, char* argv[])
     const bool ok = EnsureDataSet(root, kFiveYears, fiveYears) &&
                     EnsureDataSet(root, kCatalogue, catalogue) && CopyForRun(root, run) &&
                     ReadPicks(run, picks) && TimeScreens(run, picks, rows) &&
-                    ProbeProgram(root, run, rows);
+                    TimeScanDuringBackup(run, picks, rows) && ProbeProgram(root, run, rows);
     if (!ok) {
         Progress() << "benchmark failed" << Qt::endl;
         return 1;

@@ -276,6 +276,16 @@ QString StockDb::LastStatement() const
     return lastStatement;
 }
 
+QString StockDb::FilePath() const
+{
+    return db.databaseName();
+}
+
+QString StockDb::Password() const
+{
+    return password;
+}
+
 void StockDb::CloseStockDb()
 {
     if (!db.isValid())

@@ -28,6 +28,9 @@ public:
     void CloseStockDb();
     // Text of the last statement sent to the connection, for diagnostics.
     QString LastStatement() const;
+    // The store's file and key, for a connection of its own beside this one.
+    QString FilePath() const;
+    QString Password() const;
 
     // Providers and products.
     bool InsertProvider(QString provider_guid, QString provider_name, QString provider_phone,

@@ -21,7 +21,8 @@ private slots:
 
 private:
     QString InstallCopy(const QString& into);
-    void RunUntilReady(const QString& folder);
+    // Ends the program once `waitFor` exists, or after a moment.
+    void RunUntilReady(const QString& folder, const QString& waitFor = QString());
     QStringList Tables(const QString& file);
 
     QString binDir;
@@ -44,7 +45,7 @@ QString TestStartup::InstallCopy(const QString& into)
     return into + "/pellory";
 }
 
-void TestStartup::RunUntilReady(const QString& folder)
+void TestStartup::RunUntilReady(const QString& folder, const QString& waitFor)
 {
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -56,6 +57,8 @@ void TestStartup::RunUntilReady(const QString& folder)
     // The window is up once the start-up path has logged the store's drivers
     // and the event loop runs; give it a moment, then end it.
     QTest::qWait(1500);
+    if (!waitFor.isEmpty())
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(waitFor), 20000);
     QCOMPARE(program.state(), QProcess::Running);
     program.terminate();
     program.waitForFinished(5000);
@@ -86,9 +89,11 @@ void TestStartup::firstAndSecondStart()
     const QString folder = root.filePath("shop");
     InstallCopy(folder);
 
-    RunUntilReady(folder);
     const QString ini = folder + "/plconfig.ini";
     const QString db = folder + "/Stock.db";
+    const QString backup =
+        folder + "/backup/Stock-" + QDate::currentDate().toString(Qt::ISODate) + ".db";
+    RunUntilReady(folder, backup);
     QVERIFY(QFile::exists(ini));
     QVERIFY(QFile::exists(db));
     const QString identity =
@@ -123,16 +128,20 @@ void TestStartup::firstAndSecondStart()
     const QString tool = QStandardPaths::findExecutable("sqlcipher");
     if (tool.isEmpty())
         QSKIP("the sqlcipher command-line tool is not installed");
-    QProcess outside;
-    outside.start(tool, {db});
-    QVERIFY(outside.waitForStarted());
-    outside.write("PRAGMA key='19970408maple';\n.tables\nSELECT provider_name FROM providers;\n");
-    outside.closeWriteChannel();
-    QVERIFY(outside.waitForFinished(10000));
-    const QString listed = QString::fromUtf8(outside.readAllStandardOutput());
-    for (const char* table : {"orderdetail", "orders", "products", "providers", "purchases"})
-        QVERIFY2(listed.contains(table), qPrintable(listed));
-    QVERIFY2(listed.contains("kept"), qPrintable(listed));
+    // The day's backup was made by the first start only, before "kept".
+    for (const QString& file : {db, backup}) {
+        QProcess outside;
+        outside.start(tool, {file});
+        QVERIFY(outside.waitForStarted());
+        outside.write(
+            "PRAGMA key='19970408maple';\n.tables\nSELECT provider_name FROM providers;\n");
+        outside.closeWriteChannel();
+        QVERIFY(outside.waitForFinished(10000));
+        const QString listed = QString::fromUtf8(outside.readAllStandardOutput());
+        for (const char* table : {"orderdetail", "orders", "products", "providers", "purchases"})
+            QVERIFY2(listed.contains(table), qPrintable(listed));
+        QCOMPARE(listed.contains("kept"), file == db);
+    }
 }
 
 void TestStartup::unreadableStoreIsNotOverwritten()

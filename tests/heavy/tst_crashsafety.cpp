@@ -1,11 +1,14 @@
 // Kills a process that books goods in, sells and deletes purchases through
 // the real window, hundreds of times at random moments, and after every kill
-// checks that Stock.db holds each of those actions wholly or not at all.
+// checks that Stock.db holds each of those actions wholly or not at all. Each
+// life also makes a daily backup of a day of its own, so kills land in those
+// too: a backup under its final name must always be a sound database.
 //
 // The same executable is the worker: started with kWorkerDirEnv set it runs
 // the window on that folder's Stock.db until it is killed.
 
 #include "app/AppContext.h"
+#include "app/BackupScheduler.h"
 #include "app/Pellory.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
@@ -13,6 +16,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +26,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QtTest>
@@ -31,6 +37,7 @@
 namespace {
 const char kWorkerDirEnv[] = "PELLORY_CRASH_WORKER_DIR";
 const char kWorkerSeedEnv[] = "PELLORY_CRASH_WORKER_SEED";
+const char kWorkerDayEnv[] = "PELLORY_CRASH_WORKER_DAY";
 const char kTestSeedEnv[] = "PELLORY_CRASH_SEED";
 const char kIntentFile[] = "intents.log";
 const char kReady[] = "READY\n";
@@ -237,6 +244,9 @@ int RunWorker(const QString& dir)
     MessageBoxes::SetTestMode(true);
 
     Pellory window(dir);
+    BackupScheduler backups(
+        dir, [] { return QDate(2030, 1, 1).addDays(qEnvironmentVariable(kWorkerDayEnv).toInt()); });
+    backups.Start();
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 5;
@@ -375,6 +385,7 @@ struct Tally
     int kills = 0;
     int earlyKills = 0;
     int insideTransaction = 0;
+    int insideBackup = 0;
     QMap<char, int> done;
     QMap<char, int> failed;
     QMap<char, int> cutAndKept;
@@ -399,10 +410,12 @@ private:
     // is dropped from the file, so its action counts as never started.
     QList<QByteArray> TakeNewLines(const QString& path);
     void CheckAfterKill(const QString& path, const QString& context);
+    void CheckBackups(const QString& context);
 
     Expected expected;
     Tally tally;
     qint64 consumed = 0;
+    QStringList checkedBackups;
 };
 
 void TestCrashSafety::Seed(TempStore& store)
@@ -428,6 +441,36 @@ void TestCrashSafety::Seed(TempStore& store)
     expected.purchases.insert(kSeedPurchaseGuid, {kSeedPurchaseBarcode, kSeedPurchaseQuantity});
 }
 
+void TestCrashSafety::CheckBackups(const QString& context)
+{
+    const QDir folder(appContext.appDir + "/backup");
+    const QStringList parts = folder.entryList({"*.part"}, QDir::Files);
+    QVERIFY2(parts.size() <= 1, qPrintable(context + ": half-made backups " + parts.join(' ')));
+    tally.insideBackup += parts.size();
+    for (const QString& name : folder.entryList({"Stock-*.db"}, QDir::Files)) {
+        if (checkedBackups.contains(name))
+            continue;
+        checkedBackups << name;
+        QString verdict;
+        {
+            QSqlDatabase copy = QSqlDatabase::addDatabase("SQLITECIPHER", "backup");
+            copy.setDatabaseName(folder.filePath(name));
+            copy.setPassword(stockDb.Password());
+            copy.setConnectOptions("QSQLITE_USE_CIPHER=chacha20");
+            if (copy.open()) {
+                QSqlQuery check(copy);
+                verdict = check.exec("PRAGMA quick_check") && check.next()
+                              ? check.value(0).toString()
+                              : check.lastError().text();
+            } else {
+                verdict = copy.lastError().text();
+            }
+        }
+        QSqlDatabase::removeDatabase("backup");
+        QVERIFY2(verdict == "ok", qPrintable(context + ": " + name + ": " + verdict));
+    }
+}
+
 QList<QByteArray> TestCrashSafety::TakeNewLines(const QString& path)
 {
     QFile file(path);
@@ -451,6 +494,9 @@ void TestCrashSafety::CheckAfterKill(const QString& path, const QString& context
         if (QFileInfo(appContext.appDir + journal).size() > 0)
             ++tally.insideTransaction;
     }
+    CheckBackups(context);
+    if (QTest::currentTestFailed())
+        return;
     stockDb.OpenStockDb(QString());
     QVERIFY2(stockDb.IsOpen(), qPrintable(context + ": " + stockDb.OpenErrorText()));
     const Stored stored = ReadStore();
@@ -541,6 +587,7 @@ void TestCrashSafety::killedWorkerLosesNothing()
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(kWorkerDirEnv, store.Dir());
         environment.insert(kWorkerSeedEnv, QString::number(random.generate()));
+        environment.insert(kWorkerDayEnv, QString::number(life));
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         worker.setProcessEnvironment(environment);
         // The store's start-up chatter of hundreds of workers would bury the
@@ -571,12 +618,15 @@ void TestCrashSafety::killedWorkerLosesNothing()
             return;
     }
 
-    QString summary = QString("%1 kills (%2 while starting, %3 inside a write transaction) in "
-                              "%4 s; store matched every time.")
+    QString summary = QString("%1 kills (%2 while starting, %3 inside a write transaction, %4 "
+                              "inside a backup) in %5 s; store matched every time; %6 backups "
+                              "checked sound.")
                           .arg(tally.kills)
                           .arg(tally.earlyKills)
                           .arg(tally.insideTransaction)
-                          .arg(clock.elapsed() / 1000.0, 0, 'f', 1);
+                          .arg(tally.insideBackup)
+                          .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
+                          .arg(checkedBackups.size());
     for (char kind : {'B', 'S', 'D'})
         summary += QString(" %1: %2 done, %3 reported failed, cut short %4 kept / %5 gone.")
                        .arg(KindName(kind))
@@ -588,6 +638,8 @@ void TestCrashSafety::killedWorkerLosesNothing()
     // Each kind must really have been cut short on both sides of its commit,
     // or the run proved less than it claims.
     QVERIFY2(tally.insideTransaction > 0, "no kill landed inside a write transaction");
+    QVERIFY2(tally.insideBackup > 0 && !checkedBackups.isEmpty(),
+             "kills never landed inside a backup, or no backup was ever made");
     for (char kind : {'B', 'S', 'D'})
         QVERIFY2(tally.cutAndKept.value(kind) + tally.cutAndGone.value(kind) > 0,
                  qPrintable("no kill landed inside any of the " + KindName(kind)));

@@ -1,0 +1,56 @@
+#include "app/BackupScheduler.h"
+
+#include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
+
+#include <QDir>
+
+namespace {
+// A new day is noticed within this long.
+const int kDateCheckMs = 60 * 1000;
+} // namespace
+
+BackupScheduler::BackupScheduler(const QString& appDir, Today today, QObject* parent)
+    : QObject(parent), folder(QDir(appDir).filePath(QStringLiteral("backup"))), today(today)
+{
+    connect(&dateTimer, &QTimer::timeout, this, &BackupScheduler::CheckDate);
+}
+
+BackupScheduler::~BackupScheduler()
+{
+    if (worker) {
+        backup->Cancel();
+        worker->wait();
+    }
+}
+
+void BackupScheduler::Start()
+{
+    // Queued, so the window is on screen before anything is read.
+    QTimer::singleShot(0, this, &BackupScheduler::CheckDate);
+    dateTimer.start(kDateCheckMs);
+}
+
+void BackupScheduler::CheckDate()
+{
+    const QDate day = today();
+    // A store that did not open has been reported already; nothing to copy.
+    if (worker || day == lastDay || !stockDb.IsOpen())
+        return;
+    lastDay = day;
+    backup = std::make_unique<StockBackup>(stockDb.FilePath(), stockDb.Password(), folder);
+    worker.reset(QThread::create([this, day] { result = backup->Make(day); }));
+    connect(worker.get(), &QThread::finished, this, &BackupScheduler::OnBackupFinished);
+    worker->start();
+}
+
+void BackupScheduler::OnBackupFinished()
+{
+    worker->wait();
+    worker.reset();
+    if (result.outcome == StockBackup::Outcome::Failed)
+        MessageBoxes::Information(nullptr, QStringLiteral("Quorrin1009"),
+                                  QStringLiteral("备份失败\n") + result.reason);
+    // The date may have changed while the copy ran.
+    CheckDate();
+}

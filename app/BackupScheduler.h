@@ -1,0 +1,46 @@
+#pragma once
+
+#include "store/StockBackup.h"
+
+#include <QDate>
+#include <QObject>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+// The day's backup of the store, made on a thread of its own once the event
+// loop runs and again whenever the date changes while the program runs. A
+// backup that fails is told once, in an information box; the program carries
+// on either way.
+class BackupScheduler : public QObject
+{
+    Q_OBJECT
+public:
+    using Today = std::function<QDate()>;
+
+    // Backups go to <appDir>/backup; `today` tells the date.
+    explicit BackupScheduler(const QString& appDir, Today today = &QDate::currentDate,
+                             QObject* parent = nullptr);
+    // A backup still running is stopped and leaves nothing behind.
+    ~BackupScheduler() override;
+
+    void Start();
+    bool IsRunning() const { return worker != nullptr; }
+
+public slots:
+    // Backs up the store unless this day was done (or tried) already.
+    void CheckDate();
+
+private slots:
+    void OnBackupFinished();
+
+private:
+    QString folder;
+    Today today;
+    QTimer dateTimer;
+    QDate lastDay;
+    std::unique_ptr<StockBackup> backup;
+    std::unique_ptr<QThread> worker;
+    StockBackup::Result result;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <atomic>
+
+// The daily copy of the store: <folder>/Stock-yyyy-MM-dd.db, encrypted with
+// the store's own key and format, so that it opens wherever Stock.db opens.
+//
+// Make() blocks for as long as the copy takes and is meant for a thread of
+// its own: it opens its own connections and never holds the store's lock for
+// longer than one small step, so the program's connection keeps writing.
+class StockBackup
+{
+public:
+    enum class Outcome
+    {
+        Made,
+        AlreadyThere,
+        Cancelled,
+        Failed
+    };
+    struct Result
+    {
+        Outcome outcome = Outcome::Failed;
+        QString reason; // what went wrong, for the shopkeeper; empty unless Failed
+    };
+
+    // How many daily copies are kept.
+    static const int kKeep = 14;
+
+    StockBackup(QString storePath, QString key, QString folder);
+
+    // The copy of `day` unless the folder holds one already; after a new one,
+    // the copies beyond the kKeep newest days are removed. A copy left half
+    // made by an earlier run is removed first.
+    Result Make(QDate day);
+    // Makes a running Make() stop soon and leave nothing behind; any thread.
+    void Cancel() { cancelled = true; }
+
+    static QString FileName(QDate day);
+
+private:
+    Result Copy(const QString& target);
+    void RemoveLeftovers() const;
+    void KeepNewest() const;
+
+    QString storePath;
+    QByteArray key;
+    QString folder;
+    std::atomic<bool> cancelled{false};
+};
