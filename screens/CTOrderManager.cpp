@@ -1,5 +1,6 @@
 #include "screens/CTOrderManager.h"
 
+#include "screens/MessageBoxes.h"
 #include "screens/TableSupport.h"
 #include "store/StockDb.h"
 #include "ui_Order.h"
@@ -46,6 +47,10 @@ void CTOrderManager::ReloadOrders()
 {
     TableSupport::ClearRows(model);
     const OrderList orders = stockDb.QueryOrdersOfDay(ui->calendarWidget->selectedDate());
+    // A read that broke off gives no rows: an understated day must not pass for the real one.
+    if (stockDb.LastReadFailed())
+        MessageBoxes::Information(this, "Quorrin1009",
+                                  QStringLiteral("订单读取失败\n") + stockDb.ReadErrorText());
     // A day without orders leaves the previous day's bars standing.
     if (orders.isEmpty())
         return;
