@@ -75,10 +75,10 @@ const double kHourWeights[24] = {0, 0, 0, 0, 0, 0, 0, 2, 6, 5, 4, 5,
 // Monday to Sunday.
 const double kWeekdayWeights[7] = {0.92, 0.90, 0.92, 0.95, 1.05, 1.15, 1.11};
 // Spring Festival: the three days before it are the busiest of a year.
-const QDate kSpringFestivals[] = {QDate(2017, 1, 28), QDate(2018, 2, 16), QDate(2019, 2, 5),
-                                  QDate(2020, 1, 25), QDate(2021, 2, 12), QDate(2022, 2, 1),
-                                  QDate(2023, 1, 22), QDate(2024, 2, 10), QDate(2025, 1, 29),
-                                  QDate(2026, 2, 17), QDate(2027, 2, 6)};
+const QDate kSpringFestivals[] = {QDate(2022, 2, 1),  QDate(2023, 1, 22), QDate(2024, 2, 10),
+                                  QDate(2025, 1, 29), QDate(2026, 2, 17), QDate(2027, 2, 6),
+                                  QDate(2028, 1, 26), QDate(2029, 2, 13), QDate(2030, 2, 3),
+                                  QDate(2031, 1, 23)};
 
 template <typename T, size_t N> const T& Pick(const T (&items)[N], Random& random)
 {

@@ -656,9 +656,12 @@ int main(int argc, char* argv[])
     const QString run = root + QStringLiteral("/run");
     Recipe fiveYears;
     fiveYears.lastDay = QDate::currentDate();
-    // The same shop kept twice as long: as busy, twice the history.
+    // The same shop kept five years longer: as busy, twice the history. The
+    // years go on after the five-year set, as record identifiers cannot go
+    // back before the program's epoch.
     Recipe tenYears = fiveYears;
     tenYears.years = 10;
+    tenYears.lastDay = fiveYears.lastDay.addYears(5);
     tenYears.purchases = 50000;
     tenYears.orders = 730000;
     tenYears.orderLines = 2200000;
