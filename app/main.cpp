@@ -28,9 +28,10 @@ int main(int argc, char* argv[])
     BackupScheduler backups(dir);
     backups.Start();
 
-    // A store that did not open would look to the shopkeeper like lost data
-    // and silently drop every sale: say so once the window is up.
-    if (!stockDb.IsOpen()) {
+    // A store that did not open, or opened without its tables, would look to
+    // the shopkeeper like lost data and silently drop every sale: say so once
+    // the window is up.
+    if (!stockDb.IsOpen() || !stockDb.OpenErrorText().isEmpty()) {
         QTimer::singleShot(0, &window, [] {
             MessageBoxes::Information(nullptr, "Quorrin1009",
                                       QStringLiteral("数据库打开失败，数据将无法保存\n") +

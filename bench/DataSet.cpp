@@ -7,6 +7,9 @@
 #include <QDateTime>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
 #include <QVector>
 #include <algorithm>
 #include <cmath>
@@ -38,6 +41,21 @@ bool OpenStore(const QString& folder, Cipher cipher)
     return true;
 }
 
+bool DropIndexes()
+{
+    QStringList names;
+    {
+        QSqlQuery query("SELECT name FROM sqlite_master WHERE type='index' AND sql IS NOT NULL");
+        while (query.next())
+            names << query.value(0).toString();
+    }
+    for (const QString& name : names) {
+        if (!QSqlQuery().exec(QStringLiteral("DROP INDEX ") + name))
+            return false;
+    }
+    return true;
+}
+
 namespace {
 
 using Random = std::mt19937_64;
@@ -58,7 +76,9 @@ const double kHourWeights[24] = {0, 0, 0, 0, 0, 0, 0, 2, 6, 5, 4, 5,
 const double kWeekdayWeights[7] = {0.92, 0.90, 0.92, 0.95, 1.05, 1.15, 1.11};
 // Spring Festival: the three days before it are the busiest of a year.
 const QDate kSpringFestivals[] = {QDate(2022, 2, 1),  QDate(2023, 1, 22), QDate(2024, 2, 10),
-                                  QDate(2025, 1, 29), QDate(2026, 2, 17), QDate(2027, 2, 6)};
+                                  QDate(2025, 1, 29), QDate(2026, 2, 17), QDate(2027, 2, 6),
+                                  QDate(2028, 1, 26), QDate(2029, 2, 13), QDate(2030, 2, 3),
+                                  QDate(2031, 1, 23)};
 
 template <typename T, size_t N> const T& Pick(const T (&items)[N], Random& random)
 {

@@ -16,6 +16,10 @@ enum class Cipher
 // the open that sets the connection up.
 bool OpenStore(const QString& folder, Cipher cipher);
 
+// Takes the lookup indexes off the open store, leaving it as a build before
+// them made it: only the indexes that the primary keys imply.
+bool DropIndexes();
+
 // What goes into a data set. Orders and purchases span `years` years that end
 // on lastDay; a recipe without them holds providers and products only.
 struct Recipe

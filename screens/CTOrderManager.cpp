@@ -1,5 +1,6 @@
 #include "screens/CTOrderManager.h"
 
+#include "screens/MessageBoxes.h"
 #include "screens/TableSupport.h"
 #include "store/StockDb.h"
 #include "ui_Order.h"
@@ -64,6 +65,11 @@ void CTOrderManager::ReloadOrders()
     }
     FitColumnsToContents();
     BuildChart(hourTotals, maxValue);
+    // A read that broke off gives no rows: an understated day must not pass
+    // for the real one. Told once table and chart show nothing of it.
+    if (stockDb.LastReadFailed())
+        MessageBoxes::Information(this, "Quorrin1009",
+                                  QStringLiteral("订单读取失败\n") + stockDb.ReadErrorText());
 }
 
 // Sizes the columns to their contents as the header would, but only when the

@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QStringList>
 #include <QVariant>
@@ -34,6 +35,18 @@ const char* const kCreateStatements[] = {
     "VARCHAR(128) NOT NULL,product_barcode VARCHAR(32),product_num "
     "INTEGER,product_provider_guid BIGINT,product_original_price "
     "DOUBLE,product_wholesale_price DOULBE,product_retail_price DOUBLE)",
+};
+
+// The columns the program searches by. Without them every day, barcode and
+// bill lookup reads the whole history. Kept out of the tables themselves so
+// that a file stays readable by every earlier build.
+const char* const kIndexStatements[] = {
+    "CREATE INDEX IF NOT EXISTS orders_order_time ON orders(order_time)",
+    "CREATE INDEX IF NOT EXISTS products_product_barcode ON products(product_barcode)",
+    "CREATE INDEX IF NOT EXISTS purchases_purchase_time ON purchases(purchase_time)",
+    "CREATE INDEX IF NOT EXISTS purchases_purchase_id ON purchases(purchase_id)",
+    "CREATE INDEX IF NOT EXISTS purchases_purchase_product_barcode ON "
+    "purchases(purchase_product_barcode)",
 };
 
 // A value as an SQL string literal. Doubling its quotes keeps the whole value
@@ -143,23 +156,6 @@ template <typename Record> Record RecordOfRow(const QSqlQuery& query)
     return record;
 }
 
-template <typename Record> QVector<Record> AllRows(QSqlQuery query)
-{
-    QVector<Record> records;
-    while (query.next())
-        records.append(RecordOfRow<Record>(query));
-    return records;
-}
-
-// Several matches: the last one in table order wins.
-template <typename Record> Record LastRow(QSqlQuery query)
-{
-    Record record;
-    while (query.next())
-        record = RecordOfRow<Record>(query);
-    return record;
-}
-
 template <typename Record> QStringList ValuesOf(const Record& record)
 {
     QStringList values;
@@ -174,6 +170,23 @@ QSqlQuery NewQuery()
     return QSqlQuery(QString(), QSqlDatabase());
 }
 } // namespace
+
+template <typename Record> QVector<Record> StockDb::AllRows(QSqlQuery query)
+{
+    QVector<Record> records;
+    while (query.next())
+        records.append(RecordOfRow<Record>(query));
+    if (!ReadToTheEnd(query))
+        records.clear();
+    return records;
+}
+
+// Several matches: the last one in table order wins.
+template <typename Record> Record StockDb::LastRow(QSqlQuery query)
+{
+    const QVector<Record> records = AllRows<Record>(query);
+    return records.isEmpty() ? Record() : records.last();
+}
 
 StockDb::StockDb()
 {
@@ -191,7 +204,9 @@ void StockDb::OpenStockDb(QString name)
     qDebug() << QSqlDatabase::drivers();
 
     const QString path = AppendUtf8(appContext.appDir + PathSeparator(), "Stock.db");
-    if (!QFile::exists(path)) {
+    // A first start cut short before the first page was written leaves an
+    // empty file; nothing can be lost by making it again, as on a first start.
+    if (!QFile::exists(path) || QFileInfo(path).size() == 0) {
         db.setDatabaseName(path);
         db.setPassword(password);
         db.setConnectOptions("QSQLITE_CREATE_KEY");
@@ -225,10 +240,20 @@ bool StockDb::OpenConnection(QString path)
 
 bool StockDb::CreateTables()
 {
+    // A store without its tables is reported at start-up like one that did
+    // not open, with the first statement's reason.
     QSqlQuery query = NewQuery();
-    for (const char* statement : kCreateStatements)
-        Run(query, QString::fromLatin1(statement), OnFailure::Silent);
-    return true;
+    bool made = true;
+    for (const char* statement : kCreateStatements) {
+        if (!Run(query, QString::fromLatin1(statement), OnFailure::Silent) && made) {
+            made = false;
+            openError = query.lastError().driverText();
+        }
+    }
+    // Lookups still work without an index, only slower: not worth refusing a store for.
+    for (const char* statement : kIndexStatements)
+        Run(query, QString::fromLatin1(statement), OnFailure::Log);
+    return made;
 }
 
 bool StockDb::ExeSql(QString sql)
@@ -249,7 +274,9 @@ bool StockDb::Run(QSqlQuery& query, const QString& statement, OnFailure onFailur
 QSqlQuery StockDb::Select(const QString& statement, OnFailure onFailure)
 {
     QSqlQuery query = NewQuery();
-    Run(query, statement, onFailure);
+    // On the open store a failure, at the start or partway, is logged once the
+    // rows are read (ReadToTheEnd).
+    Run(query, statement, IsOpen() ? OnFailure::Silent : onFailure);
     return query;
 }
 
@@ -259,6 +286,31 @@ bool StockDb::DeleteByGuid(const char* pattern, const QString& guid)
         return false;
     QSqlQuery query = NewQuery();
     return Run(query, Statement(pattern, {guid}), OnFailure::Silent);
+}
+
+bool StockDb::ReadToTheEnd(const QSqlQuery& query)
+{
+    readError = QSqlError();
+    const QSqlError error = query.lastError();
+    if (!error.isValid())
+        return true;
+    // A store that never opened was reported at start-up; its empty reads are
+    // expected and logged as their operations always did (Select).
+    if (IsOpen()) {
+        qDebug() << "ExeSql Failed : " << error.driverText();
+        readError = error;
+    }
+    return false;
+}
+
+bool StockDb::LastReadFailed() const
+{
+    return readError.isValid();
+}
+
+QString StockDb::ReadErrorText() const
+{
+    return readError.driverText();
 }
 
 bool StockDb::IsOpen() const
@@ -375,7 +427,8 @@ ProductInfo StockDb::QueryProductByBarcode(QString product_barcode)
     if (product_barcode.isEmpty())
         return ProductInfo();
     return LastRow<ProductInfo>(
-        Select(Statement("SELECT * FROM products where product_barcode=%s", {product_barcode}),
+        Select(Statement("SELECT * FROM products where product_barcode=%s ORDER BY rowid",
+                         {product_barcode}),
                OnFailure::Silent));
 }
 
@@ -414,17 +467,18 @@ PurchaseList StockDb::QueryPurchasesByBillNo(QString purchase_id)
     if (purchase_id.isEmpty())
         return PurchaseList();
     return AllRows<PurchaseInfo>(Select(
-        Statement("select * from purchases where purchase_id==%s", {purchase_id}), OnFailure::Log));
+        Statement("select * from purchases where purchase_id==%s ORDER BY rowid", {purchase_id}),
+        OnFailure::Log));
 }
 
 PurchaseList StockDb::QueryPurchasesByBarcode(QString purchase_product_barcode)
 {
     if (purchase_product_barcode.isEmpty())
         return PurchaseList();
-    return AllRows<PurchaseInfo>(
-        Select(Statement("select * from purchases where purchase_product_barcode==%s",
-                         {purchase_product_barcode}),
-               OnFailure::Log));
+    return AllRows<PurchaseInfo>(Select(
+        Statement("select * from purchases where purchase_product_barcode==%s ORDER BY rowid",
+                  {purchase_product_barcode}),
+        OnFailure::Log));
 }
 
 PurchaseList StockDb::QueryPurchasesOfDay(QDate day)
@@ -436,7 +490,8 @@ PurchaseList StockDb::QueryPurchasesOfDay(QDate day)
 PurchaseList StockDb::QueryPurchasesBetween(QString from, QString to)
 {
     return AllRows<PurchaseInfo>(
-        Select(Statement("select * from purchases where purchase_time>=%s and purchase_time <= %s",
+        Select(Statement("select * from purchases where purchase_time>=%s and purchase_time <= %s "
+                         "ORDER BY rowid",
                          {from, to}),
                OnFailure::Log));
 }
@@ -471,6 +526,7 @@ OrderList StockDb::QueryOrdersOfDay(QDate day)
 OrderList StockDb::QueryOrdersBetween(QString from, QString to)
 {
     return AllRows<OrderInfo>(Select(
-        Statement("select * from orders where order_time>=%s and order_time <=%s", {from, to}),
+        Statement("select * from orders where order_time>=%s and order_time <=%s ORDER BY rowid",
+                  {from, to}),
         OnFailure::Silent));
 }

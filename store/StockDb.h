@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 
@@ -22,10 +23,15 @@ public:
     bool ExeSql(QString sql);
 
     bool IsOpen() const;
-    // Driver text of the failed open, empty when the last open succeeded.
+    // Driver text of the failed open, or of the first table that could not be
+    // made; empty when the last open succeeded with its tables.
     QString OpenErrorText() const;
     // Closes and removes the connection (tests and shutdown).
     void CloseStockDb();
+    // Whether the last read failed on the open store (at its start or
+    // partway); such a read returns no rows rather than some of them.
+    bool LastReadFailed() const;
+    QString ReadErrorText() const;
     // Text of the last statement sent to the connection, for diagnostics.
     QString LastStatement() const;
     // The store's file and key, for a connection of its own beside this one.
@@ -96,11 +102,16 @@ private:
     bool Run(QSqlQuery& query, const QString& statement, OnFailure onFailure);
     QSqlQuery Select(const QString& statement, OnFailure onFailure);
     bool DeleteByGuid(const char* pattern, const QString& guid);
+    // False when the query ended in an error instead of after its last row.
+    bool ReadToTheEnd(const QSqlQuery& query);
+    template <typename Record> QVector<Record> AllRows(QSqlQuery query);
+    template <typename Record> Record LastRow(QSqlQuery query);
 
     QSqlDatabase db;
     QString password;
     QString name;
     QString openError;
+    QSqlError readError;
     QString lastStatement;
 };
 

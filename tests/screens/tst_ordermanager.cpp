@@ -1,4 +1,7 @@
 #include "screens/CTOrderManager.h"
+#include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
+#include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
 #include <QCalendarWidget>
@@ -66,6 +69,7 @@ class OrderManagerTest : public QObject
 private slots:
     void init()
     {
+        MessageBoxes::SetTestMode(true);
         store.reset(new TempStore);
         QVERIFY(store->IsOpen());
         nextGuid = 1;
@@ -83,6 +87,7 @@ private slots:
     {
         host.reset();
         store.reset();
+        MessageBoxes::SetTestMode(false);
     }
 
     void hourlyTurnover_data()
@@ -182,6 +187,34 @@ private slots:
         emit Series()->hovered(false, 3, turnover);
         QVERIFY(!tip->isVisible());
         QCOMPARE(chartView->findChildren<QLabel*>().size(), 1);
+    }
+
+    // A page in the middle of the day's orders goes bad on disk: the read
+    // breaks off partway, and none of it may pass for the day.
+    void damagedPageShowsNoPartOfTheDay()
+    {
+        store->Exec("BEGIN");
+        for (int i = 0; i < 3000; ++i)
+            AddOrder(QString("2021-03-05 %1:%2:00").arg(8 + i / 300).arg(i % 60, 2, 10, QChar('0')),
+                     "1");
+        store->Exec("COMMIT");
+        stockDb.CloseStockDb();
+        QFile file(store->DbPath());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(file.size() / 2));
+        file.write(QByteArray(64, '\x5a'));
+        file.close();
+        stockDb.OpenStockDb(QString());
+        QVERIFY(store->IsOpen());
+        TakeBoxes();
+
+        ClickDay(day);
+        QCOMPARE(view->model()->rowCount(), 0);
+        const QStringList boxes = TakeBoxes();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith(QStringLiteral("Quorrin1009: 订单读取失败\n")) &&
+                     boxes[0].size() > QString("Quorrin1009: 订单读取失败\n").size(),
+                 qPrintable(boxes[0]));
     }
 };
 

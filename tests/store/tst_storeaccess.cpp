@@ -76,6 +76,8 @@ private slots:
     void finishedStatements();
     void searchesCompareExactText_data();
     void searchesCompareExactText();
+    void lookupsUseTheirIndex_data();
+    void lookupsUseTheirIndex();
     void rowsComeBackInTableOrder();
     void dayRange_data();
     void dayRange();
@@ -139,7 +141,7 @@ void TestStoreAccess::finishedStatements_data()
         << "DELETE FROM products where product_guid='3984215980838912'";
     QTest::newRow("QueryProductByBarcode")
         << Action([] { stockDb.QueryProductByBarcode("6901234567892"); })
-        << "SELECT * FROM products where product_barcode='6901234567892'";
+        << "SELECT * FROM products where product_barcode='6901234567892' ORDER BY rowid";
     QTest::newRow("QueryAllProducts")
         << Action([] { stockDb.QueryAllProducts(0, 100); })
         << "SELECT * FROM products limit 0,100";
@@ -157,13 +159,13 @@ void TestStoreAccess::finishedStatements_data()
         << "DELETE FROM purchases where purchase_guid='3984215980838912'";
     QTest::newRow("QueryPurchasesByBillNo")
         << Action([] { stockDb.QueryPurchasesByBillNo("1001"); })
-        << "select * from purchases where purchase_id=='1001'";
+        << "select * from purchases where purchase_id=='1001' ORDER BY rowid";
     QTest::newRow("QueryPurchasesByBarcode")
         << Action([] { stockDb.QueryPurchasesByBarcode("690"); })
-        << "select * from purchases where purchase_product_barcode=='690'";
+        << "select * from purchases where purchase_product_barcode=='690' ORDER BY rowid";
     QTest::newRow("QueryPurchasesOfDay")
         << Action([] { stockDb.QueryPurchasesOfDay(QDate(2021, 3, 5)); })
-        << "select * from purchases where purchase_time>='2021-03-05 00:00:00' and purchase_time <= '2021-03-05 23:59:59'";
+        << "select * from purchases where purchase_time>='2021-03-05 00:00:00' and purchase_time <= '2021-03-05 23:59:59' ORDER BY rowid";
     QTest::newRow("QueryAllPurchases")
         << Action([] { stockDb.QueryAllPurchases(0, 100); })
         << "SELECT * FROM purchases limit 0,100";
@@ -175,7 +177,7 @@ void TestStoreAccess::finishedStatements_data()
         << "insert into orderdetail(order_guid,order_time,order_total,order_product_name,order_product_guid,order_product_barcode,order_product_num,order_product_rprice,order_product_subtotal) values ('3984215980838912','2021-03-05 10:00:00','30','茶','7','690','2','15','30')";
     QTest::newRow("QueryOrdersOfDay")
         << Action([] { stockDb.QueryOrdersOfDay(QDate(2021, 3, 5)); })
-        << "select * from orders where order_time>='2021-03-05 00:00:00' and order_time <='2021-03-05 23:59:59'";
+        << "select * from orders where order_time>='2021-03-05 00:00:00' and order_time <='2021-03-05 23:59:59' ORDER BY rowid";
     // clang-format on
 }
 
@@ -223,6 +225,33 @@ void TestStoreAccess::searchesCompareExactText()
     QCOMPARE(log.FailedStatements(), 0);
     if (search.isEmpty())
         QCOMPARE(stockDb.LastStatement(), QString("SELECT 1"));
+}
+
+void TestStoreAccess::lookupsUseTheirIndex_data()
+{
+    QTest::addColumn<Action>("lookup");
+    QTest::addColumn<QString>("index");
+    // clang-format off
+    QTest::newRow("scan") << Action([] { stockDb.QueryProductByBarcode("690"); }) << "products_product_barcode";
+    QTest::newRow("purchases of a barcode") << Action([] { stockDb.QueryPurchasesByBarcode("690"); }) << "purchases_purchase_product_barcode";
+    QTest::newRow("bill") << Action([] { stockDb.QueryPurchasesByBillNo("1001"); }) << "purchases_purchase_id";
+    QTest::newRow("purchases of a day") << Action([] { stockDb.QueryPurchasesOfDay(QDate(2021, 3, 5)); }) << "purchases_purchase_time";
+    QTest::newRow("orders of a day") << Action([] { stockDb.QueryOrdersOfDay(QDate(2021, 3, 5)); }) << "orders_order_time";
+    // clang-format on
+}
+
+// A lookup that reads the whole history grows slower with every year of it.
+void TestStoreAccess::lookupsUseTheirIndex()
+{
+    QFETCH(Action, lookup);
+    QFETCH(QString, index);
+    lookup();
+    QSqlQuery plan = store->Exec("EXPLAIN QUERY PLAN " + stockDb.LastStatement());
+    QStringList steps;
+    while (plan.next())
+        steps << plan.value(3).toString();
+    QVERIFY2(steps.join('\n').contains(" USING INDEX " + index + " "),
+             qPrintable(steps.join('\n')));
 }
 
 void TestStoreAccess::rowsComeBackInTableOrder()
