@@ -166,8 +166,12 @@ template <typename Record> QStringList ValuesOf(const Record& record)
 
 QSqlQuery NewQuery()
 {
-    // An invalid handle makes Qt use the default connection.
-    return QSqlQuery(QString(), QSqlDatabase());
+    // An invalid handle makes Qt use the default connection. Rows are only
+    // ever read once, front to back: a forward-only query streams them
+    // instead of keeping every row read until the query goes.
+    QSqlQuery query{QString(), QSqlDatabase()};
+    query.setForwardOnly(true);
+    return query;
 }
 } // namespace
 
@@ -247,7 +251,7 @@ bool StockDb::CreateTables()
     for (const char* statement : kCreateStatements) {
         if (!Run(query, QString::fromLatin1(statement), OnFailure::Silent) && made) {
             made = false;
-            openError = query.lastError().driverText();
+            openError = db.lastError().driverText();
         }
     }
     // Lookups still work without an index, only slower: not worth refusing a store for.
@@ -296,9 +300,11 @@ bool StockDb::ReadToTheEnd(const QSqlQuery& query)
         return true;
     // A store that never opened was reported at start-up; its empty reads are
     // expected and logged as their operations always did (Select).
+    // The connection carries the driver's own reason; the query's text only
+    // says that a fetch failed.
     if (IsOpen()) {
-        qDebug() << "ExeSql Failed : " << error.driverText();
-        readError = error;
+        readError = db.lastError().isValid() ? db.lastError() : error;
+        qDebug() << "ExeSql Failed : " << readError.driverText();
     }
     return false;
 }
