@@ -2,6 +2,7 @@
 
 #include <QAbstractItemDelegate>
 #include <QDialog>
+#include <QList>
 #include <QPersistentModelIndex>
 #include <memory>
 
@@ -37,9 +38,10 @@ private:
     std::unique_ptr<Ui::StockManger> ui;
     QMenu* contextMenu = nullptr;
     QAction* deleteAction = nullptr;
-    // A row with a change not written yet; it follows the row when rows
-    // above it go, and is invalid when there is none.
-    QPersistentModelIndex editRow;
+    // Rows with a change not written yet. Usually one, but Up or Down in an
+    // editor commits it without closing it through the delegate, so a
+    // change can wait for the next editor to close.
+    QList<QPersistentModelIndex> editRows;
     int menuRow = -1;
     PagedModel* model = nullptr;
 };
