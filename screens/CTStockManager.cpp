@@ -7,7 +7,6 @@
 
 #include <QLineEdit>
 #include <QMenu>
-#include <utility>
 
 namespace {
 enum Column
@@ -72,31 +71,26 @@ void CTStockManager::RefreshStockList()
 
 void CTStockManager::OnitemChanged(QStandardItem* sItem)
 {
-    const QPersistentModelIndex row = model->index(sItem->row(), 0);
-    if (!editRows.contains(row))
-        editRows.append(row);
+    editRow = sItem->index();
 }
 
 // Every closing editor ends up here, also one closed by Escape, on unchanged
-// text or on unfinished input: only rows changed since they were loaded or
-// last written are written, each once.
+// text or on unfinished input: only a row changed since it was loaded or
+// last written is written, once.
 void CTStockManager::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)
 {
-    if (!ui->tv_ptstock->model())
+    if (!ui->tv_ptstock->model() || !editRow.isValid())
         return;
-    const QList<QPersistentModelIndex> changed = std::exchange(editRows, {});
-    for (const QPersistentModelIndex& index : changed) {
-        if (!index.isValid())
-            continue;
-        if (!WriteBackRow(index.row())) {
-            MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
-                                      QStringLiteral("修改失败，数据未更改"));
-            RefreshStockList();
-            return;
-        }
+    const int row = editRow.row();
+    editRow = QPersistentModelIndex();
+    if (WriteBackRow(row)) {
         // Written again, the product now stands last in the table.
-        model->RecordMovedToEnd(index.row());
+        model->RecordMovedToEnd(row);
+        return;
     }
+    MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
+                              QStringLiteral("修改失败，数据未更改"));
+    RefreshStockList();
 }
 
 // A product is rewritten by deleting and inserting it again; both happen or

@@ -2,7 +2,6 @@
 
 #include <QAbstractItemDelegate>
 #include <QDialog>
-#include <QList>
 #include <QPersistentModelIndex>
 #include <memory>
 
@@ -38,10 +37,9 @@ private:
     std::unique_ptr<Ui::StockManger> ui;
     QMenu* contextMenu = nullptr;
     QAction* deleteAction = nullptr;
-    // Rows with a change not written yet. Usually one, but Up or Down in an
-    // editor commits it without closing it through the delegate, so a
-    // change can wait for the next editor to close.
-    QList<QPersistentModelIndex> editRows;
+    // A row with a change not written yet; it follows the row when rows
+    // above it go, and is invalid when there is none.
+    QPersistentModelIndex editRow;
     int menuRow = -1;
     PagedModel* model = nullptr;
 };
