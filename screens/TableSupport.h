@@ -89,6 +89,7 @@ public:
     void StartPaging(PageReader reader);
     // Empties the list; rows appended from now on are all there is.
     void StopPaging();
+    // The record of row was written again and now stands last in the table.
     void RecordMovedToEnd(int row);
 
     bool canFetchMore(const QModelIndex& parent) const override;
