@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTabWidget>
@@ -646,6 +647,103 @@ QString Number(double value)
     return QString::number(value, 'f', value < 10 ? 2 : 1);
 }
 
+// Resident memory of this process now, in MiB.
+double ResidentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1.0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1.0;
+}
+
+// Ctrl+End in a list until it shows all `records`, timing each appended page
+// together with its layout and painting.
+bool TimePages(QTableView* view, int records, Figures& figures)
+{
+    // The first press only makes a cell current.
+    QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+    SettleEvents();
+    const bool first = figures.runs.isEmpty();
+    while (Rows(view) < records) {
+        const int before = Rows(view);
+        const double ms = ElapsedMs([view] {
+            QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+            SettleEvents();
+        });
+        if (Rows(view) == before)
+            return false;
+        if (first && before == 100)
+            figures.first = ms;
+        else
+            figures.runs.append(ms);
+    }
+    QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+    SettleEvents();
+    return Rows(view) == records;
+}
+
+// The stock list and the purchase history, each scrolled to its end in a
+// fresh main window, encrypted then plain; the resident memory is read once
+// the encrypted lists hold everything.
+bool TimeScrolling(const QString& run, QVector<Row>& rows)
+{
+    const struct
+    {
+        int tab;
+        const char* list;
+        const char* table;
+        const char* what;
+    } lists[] = {{Stock, "tv_ptstock", "products", "stock list"},
+                 {Purchases, "tv_puchases", "purchases", "purchase history"}};
+    if (!OpenStore(StoreFolder(run, kFiveYears, Cipher::Encrypted), Cipher::Encrypted))
+        return false;
+    QVector<Row> pages;
+    QVector<Row> memory;
+    QVector<int> records;
+    for (const auto& list : lists) {
+        records << Column(QStringLiteral("SELECT count(*) FROM ") + list.table).value(0).toInt();
+        pages << Row(QStringLiteral("%1 scrolled to its end (%2 %3), per appended page")
+                         .arg(list.what)
+                         .arg(QLocale(QLocale::English).toString(records.last()))
+                         .arg(list.table),
+                     16, QStringLiteral("ms"));
+        memory << Row(QStringLiteral("resident memory, %1 scrolled to its end").arg(list.what), 150,
+                      QStringLiteral("MB"), Row::Reading);
+    }
+    for (Cipher cipher : {Cipher::Encrypted, Cipher::Plain}) {
+        if (!OpenStore(StoreFolder(run, kFiveYears, cipher), cipher))
+            return false;
+        Pellory window(run);
+        window.resize(1280, 800);
+        window.show();
+        SettleEvents();
+        const double before = ResidentMb();
+        for (int i = 0; i < 2; ++i) {
+            Progress() << "scrolling the " << lists[i].what << " (" << CipherName(cipher) << ")"
+                       << Qt::endl;
+            window.Tabs()->setCurrentIndex(lists[i].tab);
+            SettleEvents();
+            auto* view = Find<QTableView>(window.Tabs()->widget(lists[i].tab), lists[i].list);
+            Row& row = pages[i];
+            if (!TimePages(view, records[i],
+                           cipher == Cipher::Encrypted ? row.encrypted : row.plain))
+                return false;
+            if (cipher == Cipher::Encrypted) {
+                const double now = ResidentMb();
+                memory[i].encrypted.runs << now;
+                Progress() << "  resident " << Number(now) << " MB, " << Number(now - before)
+                           << " MB more than before scrolling" << Qt::endl;
+            }
+        }
+    }
+    rows << pages << memory;
+    return true;
+}
+
 // The cells of a row after its name: target, the encrypted median, p95 and
 // first run, the same plain, the ratio and whether the targets are met.
 QStringList Cells(const Row& row)
@@ -742,7 +840,7 @@ int main(int argc, char* argv[])
               EnsureDataSet(root, kCatalogue, catalogue) && CopyForRun(root, run);
     for (History& history : histories)
         ok = ok && ReadPicks(run, history.set, history.picks);
-    ok = ok && TimeScreens(run, histories, rows) &&
+    ok = ok && TimeScrolling(run, rows) && TimeScreens(run, histories, rows) &&
          TimeScanDuringBackup(run, histories.front().picks, rows) && ProbeProgram(root, run, rows);
     if (!ok) {
         Progress() << "benchmark failed" << Qt::endl;

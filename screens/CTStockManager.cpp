@@ -26,11 +26,11 @@ CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::St
 {
     ui->setupUi(this);
 
-    model =
-        TableSupport::CreateModel(this, ui->tv_ptstock,
-                                  {tr("商品名称"), tr("商品条码"), tr("商品库存"), tr("商品进价"),
-                                   tr("商品售价"), tr("供应商"), tr("商品ID"), tr("供应商ID")},
-                                  QHeaderView::ResizeToContents);
+    model = new PagedModel(8, ProductIdColumn, this);
+    TableSupport::ShowModel(model, ui->tv_ptstock,
+                            {tr("商品名称"), tr("商品条码"), tr("商品库存"), tr("商品进价"),
+                             tr("商品售价"), tr("供应商"), tr("商品ID"), tr("供应商ID")},
+                            QHeaderView::ResizeToContents);
     auto* delegate = new ValidatingDelegate(ui->tv_ptstock);
     delegate->SetColumnValidator(StockColumn, TableSupport::NewStockValidator);
     delegate->SetColumnValidator(OriginalPriceColumn, TableSupport::NewPriceValidator);
@@ -42,7 +42,6 @@ CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::St
             SLOT(EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)));
 
     RefreshStockList();
-    editRow = -1;
 
     contextMenu = TableSupport::CreateDeleteMenu(this, ui->tv_ptstock, deleteAction);
 }
@@ -53,31 +52,42 @@ void CTStockManager::RefreshStockList()
 {
     if (!ui->tv_ptstock->model())
         return;
-    TableSupport::ClearRows(model);
-    for (const ProductInfo& product : stockDb.QueryAllProducts(0, 100)) {
-        const QString providerName =
-            stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
-        QList<QStandardItem*> items = TableSupport::MakeItems(
-            {product.product_name, product.product_barcode, product.product_num,
-             product.product_original_price, product.product_retail_price, providerName,
-             product.product_guid, product.product_provider_guid});
-        for (int column : {BarcodeColumn, ProviderColumn, ProductIdColumn, ProviderIdColumn})
-            items.at(column)->setEnabled(false);
-        model->appendRow(items);
-    }
+    model->StartPaging([](int offset, int count) {
+        QList<QList<QStandardItem*>> rows;
+        for (const ProductInfo& product : stockDb.QueryAllProducts(offset, count)) {
+            const QString providerName =
+                stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
+            QList<QStandardItem*> items = TableSupport::MakeItems(
+                {product.product_name, product.product_barcode, product.product_num,
+                 product.product_original_price, product.product_retail_price, providerName,
+                 product.product_guid, product.product_provider_guid});
+            for (int column : {BarcodeColumn, ProviderColumn, ProductIdColumn, ProviderIdColumn})
+                items.at(column)->setEnabled(false);
+            rows.append(items);
+        }
+        return rows;
+    });
 }
 
 void CTStockManager::OnitemChanged(QStandardItem* sItem)
 {
-    editRow = sItem->row();
+    editRow = sItem->index();
 }
 
+// Every closing editor ends up here, also one closed by Escape, on unchanged
+// text or on unfinished input: only a row changed since it was loaded or
+// last written is written, once.
 void CTStockManager::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)
 {
-    if (!ui->tv_ptstock->model() || editRow < 0 || editRow >= model->rowCount())
+    if (!ui->tv_ptstock->model() || !editRow.isValid())
         return;
-    if (WriteBackRow(editRow))
+    const int row = editRow.row();
+    editRow = QPersistentModelIndex();
+    if (WriteBackRow(row)) {
+        // Written again, the product now stands last in the table.
+        model->RecordMovedToEnd(row);
         return;
+    }
     MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
                               QStringLiteral("修改失败，数据未更改"));
     RefreshStockList();

@@ -2,12 +2,13 @@
 
 #include <QAbstractItemDelegate>
 #include <QDialog>
+#include <QPersistentModelIndex>
 #include <memory>
 
 class QAction;
 class QMenu;
+class PagedModel;
 class QStandardItem;
-class QStandardItemModel;
 
 namespace Ui {
 class StockManger;
@@ -36,7 +37,9 @@ private:
     std::unique_ptr<Ui::StockManger> ui;
     QMenu* contextMenu = nullptr;
     QAction* deleteAction = nullptr;
-    int editRow = -1;
+    // A row with a change not written yet; it follows the row when rows
+    // above it go, and is invalid when there is none.
+    QPersistentModelIndex editRow;
     int menuRow = -1;
-    QStandardItemModel* model = nullptr;
+    PagedModel* model = nullptr;
 };

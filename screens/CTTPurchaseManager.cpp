@@ -30,11 +30,12 @@ CTTPurchaseManager::CTTPurchaseManager(QWidget* parent)
         QIcon::fromTheme("select", QIcon(QStringLiteral(":/Pellory/images/search.png"))));
     ui->pb_query->setIconSize(QSize(24, 24));
 
-    model = TableSupport::CreateModel(this, ui->tv_puchases,
-                                      {tr("进货时间"), tr("供应商"), tr("货单号"), tr("商品名"),
-                                       tr("商品条码"), tr("商品数量"), tr("商品进价"),
-                                       tr("商品售价"), tr("进货ID")},
-                                      QHeaderView::ResizeToContents);
+    model = new PagedModel(9, PurchaseIdColumn, this);
+    TableSupport::ShowModel(model, ui->tv_puchases,
+                            {tr("进货时间"), tr("供应商"), tr("货单号"), tr("商品名"),
+                             tr("商品条码"), tr("商品数量"), tr("商品进价"), tr("商品售价"),
+                             tr("进货ID")},
+                            QHeaderView::ResizeToContents);
     TableSupport::MakeReadOnlyRowSelection(ui->tv_puchases);
 
     contextMenu = TableSupport::CreateDeleteMenu(this, ui->tv_puchases, deleteAction);
@@ -48,8 +49,14 @@ CTTPurchaseManager::~CTTPurchaseManager() = default;
 
 void CTTPurchaseManager::RefreshPurchaseList()
 {
-    if (ui->tv_puchases->model())
-        ShowPurchases(stockDb.QueryAllPurchases(0, 100));
+    if (!ui->tv_puchases->model())
+        return;
+    model->StartPaging([](int offset, int count) {
+        QList<QList<QStandardItem*>> rows;
+        for (const PurchaseInfo& purchase : stockDb.QueryAllPurchases(offset, count))
+            rows.append(PurchaseRow(purchase));
+        return rows;
+    });
 }
 
 void CTTPurchaseManager::OnClicked(bool)
@@ -80,16 +87,20 @@ void CTTPurchaseManager::ShowPurchases(const PurchaseList& purchases)
 {
     if (!ui->tv_puchases->model())
         return;
-    TableSupport::ClearRows(model);
-    for (const PurchaseInfo& purchase : purchases) {
-        const QString providerName =
-            stockDb.QueryProviderByGuid(purchase.purchase_provider_guid).provider_name;
-        model->appendRow(TableSupport::MakeItems(
-            {purchase.purchase_time, providerName, purchase.purchase_id,
-             purchase.purchase_product_name, purchase.purchase_product_barcode,
-             purchase.purchase_product_num, purchase.purchase_product_oprice,
-             purchase.purchase_product_rprice, purchase.purchase_guid}));
-    }
+    model->StopPaging();
+    for (const PurchaseInfo& purchase : purchases)
+        model->appendRow(PurchaseRow(purchase));
+}
+
+QList<QStandardItem*> CTTPurchaseManager::PurchaseRow(const PurchaseInfo& purchase)
+{
+    const QString providerName =
+        stockDb.QueryProviderByGuid(purchase.purchase_provider_guid).provider_name;
+    return TableSupport::MakeItems({purchase.purchase_time, providerName, purchase.purchase_id,
+                                    purchase.purchase_product_name,
+                                    purchase.purchase_product_barcode,
+                                    purchase.purchase_product_num, purchase.purchase_product_oprice,
+                                    purchase.purchase_product_rprice, purchase.purchase_guid});
 }
 
 void CTTPurchaseManager::RightMenuQpoint(const QPoint& pos)

@@ -7,8 +7,9 @@
 
 class QAction;
 class QDate;
+class PagedModel;
 class QMenu;
-class QStandardItemModel;
+class QStandardItem;
 
 namespace Ui {
 class purchasemanager;
@@ -34,6 +35,7 @@ private slots:
 
 private:
     void ShowPurchases(const PurchaseList& purchases);
+    static QList<QStandardItem*> PurchaseRow(const PurchaseInfo& purchase);
     static bool DeletePurchaseWithStock(const QString& purchaseGuid, const QString& barcode,
                                         const QString& quantity);
 
@@ -41,5 +43,5 @@ private:
     QMenu* contextMenu = nullptr;
     QAction* deleteAction = nullptr;
     int menuRow = -1;
-    QStandardItemModel* model = nullptr;
+    PagedModel* model = nullptr;
 };

@@ -14,13 +14,19 @@ QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringL
                                 QHeaderView::ResizeMode mode)
 {
     auto* model = new QStandardItemModel(0, headers.size(), owner);
+    ShowModel(model, view, headers, mode);
+    return model;
+}
+
+void ShowModel(QStandardItemModel* model, QTableView* view, const QStringList& headers,
+               QHeaderView::ResizeMode mode)
+{
     for (int column = 0; column < headers.size(); ++column)
         model->setHeaderData(column, Qt::Horizontal, headers.at(column));
     view->horizontalHeader()->setSectionResizeMode(mode);
     view->setShowGrid(true);
     view->setGridStyle(Qt::DotLine);
     view->setModel(model);
-    return model;
 }
 
 void MakeReadOnlyRowSelection(QTableView* view)
@@ -143,6 +149,68 @@ private:
     const QValidator* rules;
 };
 } // namespace
+
+PagedModel::PagedModel(int columns, int keyColumn, QObject* parent)
+    : QStandardItemModel(0, columns, parent), keyColumn(keyColumn)
+{
+}
+
+void PagedModel::StartPaging(PageReader pageReader)
+{
+    StopPaging();
+    reader = std::move(pageReader);
+    more = true;
+    fetchMore(QModelIndex());
+}
+
+void PagedModel::StopPaging()
+{
+    reader = nullptr;
+    more = false;
+    TableSupport::ClearRows(this);
+    readCount = 0;
+    movedKeys.clear();
+}
+
+void PagedModel::RecordMovedToEnd(int row)
+{
+    const QString key = TableSupport::CellText(this, row, keyColumn);
+    if (!reader || movedKeys.contains(key))
+        return;
+    --readCount;
+    movedKeys.insert(key);
+}
+
+bool PagedModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && more;
+}
+
+void PagedModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    const QList<QList<QStandardItem*>> page = reader(readCount, kPageSize);
+    readCount += page.size();
+    more = page.size() == kPageSize;
+    for (const QList<QStandardItem*>& items : page) {
+        if (movedKeys.remove(items.at(keyColumn)->text()))
+            qDeleteAll(items);
+        else
+            appendRow(items);
+    }
+}
+
+bool PagedModel::removeRows(int row, int count, const QModelIndex& parent)
+{
+    if (reader && !parent.isValid() && row >= 0 && count > 0 && row + count <= rowCount()) {
+        for (int i = row; i < row + count; ++i) {
+            if (!movedKeys.remove(TableSupport::CellText(this, i, keyColumn)))
+                --readCount;
+        }
+    }
+    return QStandardItemModel::removeRows(row, count, parent);
+}
 
 ValidatingDelegate::ValidatingDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QList>
+#include <QSet>
 #include <QStandardItem>
 #include <QStandardItemModel>
 #include <QStringList>
@@ -20,6 +21,9 @@ namespace TableSupport {
 // view with a dotted grid and the given header resize mode. owner keeps it.
 QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringList& headers,
                                 QHeaderView::ResizeMode mode);
+// The same for a model made by the caller, which the view shows from now on.
+void ShowModel(QStandardItemModel* model, QTableView* view, const QStringList& headers,
+               QHeaderView::ResizeMode mode);
 
 // Whole rows, one at a time, no editing.
 void MakeReadOnlyRowSelection(QTableView* view);
@@ -63,6 +67,48 @@ QValidator* NewPriceValidator(QObject* parent);
 QString MoneyText(qint64 cents);
 
 } // namespace TableSupport
+
+// A list of a whole table that reads it a page at a time in table order:
+// the first page at once, each further one when the view is scrolled to its
+// end, so a long table costs only what the user has scrolled to.
+//
+// The next page starts after the records read so far, counted in the table as
+// it is now. Two things on the list change that count: removing a row says
+// its record was deleted from the table, and RecordMovedToEnd says a record
+// was written again and now stands behind all others; such a record is not
+// listed a second time when its new place is read.
+class PagedModel : public QStandardItemModel
+{
+    Q_OBJECT
+public:
+    static const int kPageSize = 100;
+    // One list of items per record, for at most count records after the
+    // first offset records of the table.
+    using PageReader = std::function<QList<QList<QStandardItem*>>(int offset, int count)>;
+
+    // keyColumn holds the text that tells the records apart.
+    PagedModel(int columns, int keyColumn, QObject* parent);
+
+    // Empties the list and shows the first page read by reader.
+    void StartPaging(PageReader reader);
+    // Empties the list; rows appended from now on are all there is.
+    void StopPaging();
+    // The record of row was written again and now stands last in the table.
+    void RecordMovedToEnd(int row);
+
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+    bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+
+private:
+    const int keyColumn;
+    PageReader reader;
+    bool more = false;
+    // Records of the table before the first one not read yet.
+    int readCount = 0;
+    // Listed records that now stand among those not read yet.
+    QSet<QString> movedKeys;
+};
 
 // Item delegate whose cells take only what a column's validator allows. An
 // entry it refuses, unfinished ("", "-", ".") or not ("1.5" for a whole

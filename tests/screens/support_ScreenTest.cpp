@@ -95,6 +95,20 @@ QStringList RightClickFirstEntry(QTableView* view, const QPoint& pos)
     return entries;
 }
 
+void ScrollToEnd(QTableView* view)
+{
+    // Without a current cell the first press only makes the first cell current.
+    if (!view->currentIndex().isValid())
+        QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+    int rows = -1;
+    while (rows != view->model()->rowCount()) {
+        rows = view->model()->rowCount();
+        // The view lays new rows out later; the key must find them laid out.
+        QCoreApplication::processEvents();
+        QTest::keyClick(view, Qt::Key_End, Qt::ControlModifier);
+    }
+}
+
 std::unique_ptr<QTabWidget> ShowAsTab(QWidget* screen)
 {
     auto host = std::make_unique<QTabWidget>();

@@ -35,6 +35,10 @@ void UseForwardMovingClock();
 // pops up. Returns the entries offered; empty when no menu popped up.
 QStringList RightClickFirstEntry(QTableView* view, const QPoint& pos);
 
+// Presses Ctrl+End in view until no more rows come: a list that reads its
+// table a page at a time then holds all of it.
+void ScrollToEnd(QTableView* view);
+
 // Shows screen as a tab page, as the main window does: embedded, a dialog
 // picks no default button. The returned host owns the screen.
 std::unique_ptr<QTabWidget> ShowAsTab(QWidget* screen);

@@ -24,7 +24,8 @@ private slots:
     void init();
     void cleanup();
 
-    void refreshListsOldestHundred();
+    void refreshListsEveryPurchaseByScrolling_data();
+    void refreshListsEveryPurchaseByScrolling();
     void searches_data();
     void searches();
     void emptySearchFieldsLeaveTableAlone();
@@ -116,11 +117,23 @@ QString TestPurchaseManager::Stock()
     return store->Scalar("select product_num from products where product_guid=1001").toString();
 }
 
-void TestPurchaseManager::refreshListsOldestHundred()
+void TestPurchaseManager::refreshListsEveryPurchaseByScrolling_data()
 {
+    QTest::addColumn<int>("deletedRow");
+
+    QTest::newRow("untouched") << -1;
+    QTest::newRow("a row deleted") << 1;
+}
+
+void TestPurchaseManager::refreshListsEveryPurchaseByScrolling()
+{
+    QFETCH(int, deletedRow);
     AddPurchase("2000", "2021-03-05 08:00:00", "1001", kBarcode, "5", "999");
-    for (int i = 1; i <= 104; ++i)
+    QStringList stored{"2000"};
+    for (int i = 1; i <= 149; ++i) {
         AddPurchase(QString::number(2000 + i), "2021-03-05 09:00:00", "1002", kBarcode);
+        stored.append(QString::number(2000 + i));
+    }
     QCOMPARE(model->rowCount(), 0);
 
     screen->RefreshPurchaseList();
@@ -135,11 +148,17 @@ void TestPurchaseManager::refreshListsOldestHundred()
     for (int column = 0; column < first.size(); ++column)
         QCOMPARE(model->item(0, column)->text(), first.at(column));
     QCOMPARE(model->item(1, 1)->text(), QString("东方供应"));
-    QCOMPARE(model->item(99, 8)->text(), QString("2099"));
 
     const QModelIndex cell = model->index(1, 3);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(cell).center());
     QVERIFY(!view->indexWidget(cell));
+
+    if (deletedRow >= 0) {
+        DeleteRowThroughMenu(deletedRow, QMessageBox::Yes);
+        stored.removeAt(deletedRow);
+    }
+    ScrollToEnd(view);
+    QCOMPARE(ShownGuids(), stored);
 }
 
 void TestPurchaseManager::searches_data()

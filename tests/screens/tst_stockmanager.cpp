@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSqlError>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -33,13 +34,16 @@ private slots:
     void init();
     void cleanup();
 
-    void listsFirstHundredWithProviderNames();
+    void listsEveryProductByScrolling_data();
+    void listsEveryProductByScrolling();
     void editIsWrittenBack_data();
     void editIsWrittenBack();
     void unfinishedNumberIsNeverWritten_data();
     void unfinishedNumberIsNeverWritten();
     void failedEditKeepsProduct_data();
     void failedEditKeepsProduct();
+    void closingUnchangedWritesNothing_data();
+    void closingUnchangedWritesNothing();
     void deleteThroughMenu_data();
     void deleteThroughMenu();
 
@@ -50,6 +54,7 @@ private:
     QLineEdit* StartEdit(int row, int column);
     QStringList StoredProduct(const QString& guid);
     QStringList ProductOrder();
+    QStringList ShownGuids() const;
 
     std::unique_ptr<TempStore> store;
     // The main window shows each screen as a tab page, not as a window.
@@ -129,11 +134,36 @@ QStringList TestStockManager::ProductOrder()
     return guids;
 }
 
-void TestStockManager::listsFirstHundredWithProviderNames()
+QStringList TestStockManager::ShownGuids() const
 {
+    QStringList guids;
+    for (int row = 0; row < model->rowCount(); ++row)
+        guids.append(model->item(row, 6)->text());
+    return guids;
+}
+
+void TestStockManager::listsEveryProductByScrolling_data()
+{
+    QTest::addColumn<QStringList>("changes");
+    QTest::addColumn<int>("row");
+
+    QTest::newRow("untouched") << QStringList() << 0;
+    QTest::newRow("a row deleted") << QStringList("delete") << 1;
+    QTest::newRow("a row edited") << QStringList("edit") << 1;
+    QTest::newRow("a row of the second page edited twice, then deleted")
+        << QStringList({"scroll", "edit", "edit", "delete"}) << 150;
+}
+
+void TestStockManager::listsEveryProductByScrolling()
+{
+    QFETCH(QStringList, changes);
+    QFETCH(int, row);
     AddProduct("1000", "无主商品", "4", "999");
-    for (int i = 1; i <= 104; ++i)
+    QStringList stored{"1000"};
+    for (int i = 1; i <= 250; ++i) {
         AddProduct(QString::number(1000 + i), QString("商品%1").arg(i), "1");
+        stored.append(QString::number(1000 + i));
+    }
     OpenScreen();
 
     QCOMPARE(model->rowCount(), 100);
@@ -156,6 +186,26 @@ void TestStockManager::listsFirstHundredWithProviderNames()
         QCOMPARE(bool(flags & Qt::ItemIsEnabled), editable);
         QCOMPARE(bool(flags & Qt::ItemIsEditable) && bool(flags & Qt::ItemIsEnabled), editable);
     }
+
+    // Changed rows stay where they are; every product shows once, in table order.
+    for (const QString& change : changes) {
+        if (change == "scroll") {
+            view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+            QCOMPARE(model->rowCount(), 200);
+        } else if (change == "edit") {
+            QLineEdit* editor = StartEdit(row, 2);
+            QVERIFY(editor);
+            QTest::keyClicks(editor, QString::number(model->rowCount()));
+            QTest::keyClick(editor, Qt::Key_Return);
+            QTRY_VERIFY(!view->indexWidget(model->index(row, 2)));
+        } else {
+            MessageBoxes::SetNextAnswer(QMessageBox::Yes);
+            RightClickFirstEntry(view, view->visualRect(model->index(row, 0)).center());
+            stored.removeAt(row);
+        }
+    }
+    ScrollToEnd(view);
+    QCOMPARE(ShownGuids(), stored);
 }
 
 void TestStockManager::editIsWrittenBack_data()
@@ -223,6 +273,7 @@ void TestStockManager::unfinishedNumberIsNeverWritten()
     QFETCH(int, column);
     QFETCH(QString, typed);
     AddProduct("1001", "水", "12");
+    AddProduct("1002", "茶", "3");
     const QStringList before = StoredProduct("1001");
     const QString shown = before.at(StoredField(column));
     OpenScreen();
@@ -236,12 +287,14 @@ void TestStockManager::unfinishedNumberIsNeverWritten()
     QVERIFY2(view->indexWidget(model->index(0, column)),
              "Return must not close on unfinished input");
 
-    // Moving to another cell commits the open editor without asking Return's rules.
-    view->setCurrentIndex(model->index(0, 0));
+    // A click on another cell closes the editor through the delegate.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(model->index(1, 0)).center());
     QTRY_VERIFY(!view->indexWidget(model->index(0, column)));
 
     QCOMPARE(model->item(0, column)->text(), shown);
     QCOMPARE(StoredProduct("1001"), before);
+    QCOMPARE(ProductOrder(), QStringList({"1001", "1002"}));
 }
 
 void TestStockManager::failedEditKeepsProduct_data()
@@ -277,6 +330,60 @@ void TestStockManager::failedEditKeepsProduct()
     // The table was read again, so it shows what is stored.
     QCOMPARE(model->rowCount(), 2);
     QCOMPARE(model->item(0, 2)->text(), QString("12"));
+}
+
+void TestStockManager::closingUnchangedWritesNothing_data()
+{
+    QTest::addColumn<QString>("close");
+    QTest::addColumn<bool>("refuseWrites");
+
+    QTest::newRow("Escape after typing") << "escape" << false;
+    QTest::newRow("Escape after typing, store refusing writes") << "escape" << true;
+    QTest::newRow("Return on the old text") << "return" << false;
+    QTest::newRow("Tab on the old text") << "tab" << false;
+    QTest::newRow("click on another cell") << "click" << false;
+}
+
+// A product was edited and the list read again, so the row changed last is
+// now another product: closing an editor must not touch it.
+void TestStockManager::closingUnchangedWritesNothing()
+{
+    QFETCH(QString, close);
+    QFETCH(bool, refuseWrites);
+    AddProduct("1001", "水", "12");
+    AddProduct("1002", "茶", "3");
+    OpenScreen();
+    QLineEdit* editor = StartEdit(0, 2);
+    QVERIFY(editor);
+    QTest::keyClicks(editor, "40");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(!view->indexWidget(model->index(0, 2)));
+    screen->RefreshStockList();
+    QCOMPARE(ShownGuids(), QStringList({"1002", "1001"}));
+    const QStringList before{StoredProduct("1002").join('|'), StoredProduct("1001").join('|')};
+    if (refuseWrites)
+        store->RefuseWrites();
+
+    editor = StartEdit(1, 0);
+    QVERIFY(editor);
+    if (close == "escape") {
+        QTest::keyClicks(editor, "Cola");
+        QTest::keyClick(editor, Qt::Key_Escape);
+    } else if (close == "click") {
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(model->index(0, 0)).center());
+    } else {
+        Type(editor, "水");
+        QTest::keyClick(editor, close == "tab" ? Qt::Key_Tab : Qt::Key_Return);
+    }
+    QTRY_VERIFY(!view->indexWidget(model->index(1, 0)));
+    QTest::qWait(50);
+
+    QCOMPARE(TakeBoxes(), QStringList());
+    QCOMPARE(ProductOrder(), QStringList({"1002", "1001"}));
+    QCOMPARE(QStringList({StoredProduct("1002").join('|'), StoredProduct("1001").join('|')}),
+             before);
+    QCOMPARE(model->item(1, 0)->text(), QString("水"));
 }
 
 void TestStockManager::deleteThroughMenu_data()
