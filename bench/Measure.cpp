@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <algorithm>
 #include <cmath>
 
@@ -48,4 +49,17 @@ bool Measure(const Action& action, int repetitions, Figures& figures)
             figures.first = ms;
     }
     return true;
+}
+
+double StatusMb(const QString& pid, const char* field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1.0;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1.0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QVector>
 #include <functional>
 
@@ -39,3 +40,7 @@ bool Measure(const Action& action, int repetitions, Figures& figures);
 
 // Milliseconds `run` takes, by the monotonic clock.
 double ElapsedMs(const std::function<void()>& run);
+
+// A memory figure of /proc/<pid>/status ("VmRSS", "VmHWM", ...) in MiB; -1
+// when it cannot be read. pid "self" is this process.
+double StatusMb(const QString& pid, const char* field);

@@ -1,5 +1,7 @@
 #include "ProgramProbe.h"
 
+#include "Measure.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -132,14 +134,7 @@ bool ProgramProbe::VisitTabs(int tabs)
 
 double ProgramProbe::PeakRssMb() const
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1.0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1.0;
+    return StatusMb(QString::number(pid), "VmHWM");
 }
 
 long ProgramProbe::CpuTicks() const

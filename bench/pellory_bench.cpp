@@ -546,6 +546,9 @@ QString ProgramFolder(const QString& run, const QString& name, const QString& da
 {
     const QString bin = QCoreApplication::applicationDirPath();
     const QString folder = run + QStringLiteral("/program-") + name;
+    // Fresh each run: a backup or store left by an earlier run of the same
+    // day would spare the program work it does at a real first start.
+    QDir(folder).removeRecursively();
     const bool copied =
         CopyFile(bin + QStringLiteral("/pellory"), folder + QStringLiteral("/pellory")) &&
         QFile::setPermissions(folder + QStringLiteral("/pellory"),
@@ -647,19 +650,6 @@ QString Number(double value)
     return QString::number(value, 'f', value < 10 ? 2 : 1);
 }
 
-// Resident memory of this process now, in MiB.
-double ResidentMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1.0;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    }
-    return -1.0;
-}
-
 // Ctrl+End in a list until it shows all `records`, timing each appended page
 // together with its layout and painting.
 bool TimePages(QTableView* view, int records, Figures& figures)
@@ -721,7 +711,7 @@ bool TimeScrolling(const QString& run, QVector<Row>& rows)
         window.resize(1280, 800);
         window.show();
         SettleEvents();
-        const double before = ResidentMb();
+        const double before = StatusMb(QStringLiteral("self"), "VmRSS");
         for (int i = 0; i < 2; ++i) {
             Progress() << "scrolling the " << lists[i].what << " (" << CipherName(cipher) << ")"
                        << Qt::endl;
@@ -733,7 +723,7 @@ bool TimeScrolling(const QString& run, QVector<Row>& rows)
                            cipher == Cipher::Encrypted ? row.encrypted : row.plain))
                 return false;
             if (cipher == Cipher::Encrypted) {
-                const double now = ResidentMb();
+                const double now = StatusMb(QStringLiteral("self"), "VmRSS");
                 memory[i].encrypted.runs << now;
                 Progress() << "  resident " << Number(now) << " MB, " << Number(now - before)
                            << " MB more than before scrolling" << Qt::endl;
