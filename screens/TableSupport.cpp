@@ -7,8 +7,25 @@
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTimer>
 
 namespace TableSupport {
+
+namespace {
+// A header that sizes its sections to their contents measures them when the
+// view is laid out; rows appended to a list on show do not lay it out again,
+// so a longer name than before was cut. Measured once after a burst of rows.
+void FitColumnsAfterNewRows(QAbstractItemModel* model, QHeaderView* header)
+{
+    auto* pending = new QTimer(header);
+    pending->setSingleShot(true);
+    pending->setInterval(0);
+    QObject::connect(pending, &QTimer::timeout, header,
+                     [header] { QMetaObject::invokeMethod(header, "resizeSections"); });
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, pending,
+                     qOverload<>(&QTimer::start));
+}
+} // namespace
 
 QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringList& headers,
                                 QHeaderView::ResizeMode mode)
@@ -24,6 +41,8 @@ void ShowModel(QStandardItemModel* model, QTableView* view, const QStringList& h
     for (int column = 0; column < headers.size(); ++column)
         model->setHeaderData(column, Qt::Horizontal, headers.at(column));
     view->horizontalHeader()->setSectionResizeMode(mode);
+    if (mode == QHeaderView::ResizeToContents)
+        FitColumnsAfterNewRows(model, view->horizontalHeader());
     view->setShowGrid(true);
     view->setGridStyle(Qt::DotLine);
     view->setModel(model);

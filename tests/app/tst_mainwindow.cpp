@@ -6,11 +6,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
+#include <QTableView>
 #include <QTimer>
 #include <QtTest>
 
@@ -20,7 +22,10 @@ class TestMainWindow : public QObject
 private slots:
     void init() { MessageBoxes::SetTestMode(true); }
     void tabsInOrderWithTitles();
+    void imagesArePicturesOfTheirSizes();
     void tabBarFollowsWindowWidth();
+    void listsShowTextsInFull_data();
+    void listsShowTextsInFull();
     void clockShowsMilliseconds();
     void trayMenuEntries();
     void escapeKeepsEveryPage();
@@ -53,6 +58,30 @@ void TestMainWindow::tabsInOrderWithTitles()
     QVERIFY(window.CheckVerTimer()->isActive());
 }
 
+void TestMainWindow::imagesArePicturesOfTheirSizes()
+{
+    const QList<QPair<QString, QSize>> images = {
+        {"exe.png", {32, 32}},       {"todaysale.png", {32, 32}},
+        {"order.png", {31, 31}},     {"stock.png", {32, 32}},
+        {"purchase.png", {32, 32}},  {"purchasemanager.png", {32, 32}},
+        {"provider.png", {32, 32}},  {"addprovider.png", {28, 31}},
+        {"additem.png", {29, 31}},   {"pay.png", {39, 32}},
+        {"cancelpay.png", {39, 31}}, {"search.png", {32, 32}}};
+    for (const auto& image : images) {
+        const QImage picture(":/Pellory/images/" + image.first);
+        QCOMPARE(picture.size(), image.second);
+        // A drawing, not a square of one colour: its opaque part has several.
+        QSet<QRgb> colours;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                if (qAlpha(picture.pixel(x, y)) == 255)
+                    colours.insert(picture.pixel(x, y));
+            }
+        }
+        QVERIFY2(colours.size() >= 3, qPrintable(image.first));
+    }
+}
+
 void TestMainWindow::tabBarFollowsWindowWidth()
 {
     TempStore store;
@@ -61,6 +90,65 @@ void TestMainWindow::tabBarFollowsWindowWidth()
     window.show();
     window.resize(1300, 600);
     QTRY_COMPARE(window.Tabs()->tabBar()->width(), 1300);
+}
+
+void TestMainWindow::listsShowTextsInFull_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("1280 x 720") << QSize(1280, 720);
+    QTest::newRow("1024 x 768 screen under a panel") << QSize(1024, 700);
+}
+
+// What the shopkeeper reads (times, names, barcodes, quantities, amounts) is
+// never cut; only identifier columns may be.
+void TestMainWindow::listsShowTextsInFull()
+{
+    QFETCH(QSize, size);
+    TempStore store;
+    const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+    const QString barcode = "0123456789012", provider = "789291635073552384";
+    QVERIFY(stockDb.InsertProvider(provider, "Bolt Supply", "555-0199", "1 Dock Road", "LIC-77",
+                                   "FOOD-88", "Fresh produce"));
+    QVERIFY(stockDb.InsertPurchase(now, "789291691524689920", "B101", "Milk", barcode, "1000",
+                                   provider, "1234.50", "2345.75"));
+    QVERIFY(stockDb.InsertProduct("789291701939146752", "Green Tea", barcode, "1000", provider,
+                                  "1234.50", "2345.75"));
+    QVERIFY(stockDb.InsertOrder({"789291712747868160", now, "12345.67", "12"}));
+    Pellory window(store.Dir());
+    window.resize(size);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* scanner = window.Tabs()->widget(0)->findChild<QLineEdit*>("le_barcode");
+    for (int scan = 0; scan < 2; ++scan) {
+        scanner->setText(barcode);
+        QTest::keyClick(scanner, Qt::Key_Return);
+    }
+    for (int tab = 0; tab < window.Tabs()->count(); ++tab) {
+        window.Tabs()->setCurrentIndex(tab);
+        QWidget* page = window.Tabs()->widget(tab);
+        if (tab == 3) {
+            // A booking appends its row to the list on show.
+            page->findChild<QLineEdit*>("le_ptname")->setText("Green Tea Jasmine");
+            page->findChild<QLineEdit*>("le_ptbarcode")->setText("AB-1001");
+            page->findChild<QLineEdit*>("le_ptnum")->setText("5");
+            page->findChild<QLineEdit*>("le_ptrpice")->setText("4.75");
+            page->findChild<QPushButton*>("pb_addpurchase")->click();
+        }
+        QTableView* view = page->findChild<QTableView*>();
+        QHeaderView* header = view->horizontalHeader();
+        const QAbstractItemView* cells = view;
+        QTest::qWait(50);
+        for (int column = 0; column < header->count(); ++column) {
+            const QString title = view->model()->headerData(column, Qt::Horizontal).toString();
+            const int needed =
+                qMax(cells->sizeHintForColumn(column), header->sectionSizeHint(column));
+            QVERIFY2(title.endsWith("ID") || header->sectionSize(column) >= needed,
+                     qPrintable(QString("%1, %2: %3 of %4 pixels")
+                                    .arg(window.Tabs()->tabText(tab), title)
+                                    .arg(header->sectionSize(column))
+                                    .arg(needed)));
+        }
+    }
 }
 
 void TestMainWindow::clockShowsMilliseconds()
