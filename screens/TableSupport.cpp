@@ -13,8 +13,9 @@ namespace TableSupport {
 
 namespace {
 // A header that sizes its sections to their contents measures them when the
-// view is laid out; rows appended to a list on show do not lay it out again,
-// so a longer name than before was cut. Measured once after a burst of rows.
+// view is laid out, and rows appended to a shown list do not lay it out
+// again: a name longer than those before it would be cut. So the header
+// measures again once after each burst of new rows.
 void FitColumnsAfterNewRows(QAbstractItemModel* model, QHeaderView* header)
 {
     auto* pending = new QTimer(header);
