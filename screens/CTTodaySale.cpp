@@ -47,7 +47,10 @@ CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent), ui(std::make_unique
     model = TableSupport::CreateModel(this, ui->tv_salelist,
                                       {tr("时间"), tr("商品名"), tr("商品价格"), tr("商品数量"),
                                        tr("商品小计"), tr("商品条形码"), tr("商品GUID")},
-                                      QHeaderView::Stretch);
+                                      QHeaderView::ResizeToContents);
+    // Stretched evenly, the columns cut the time and the barcode; the
+    // identifier is the one column the cashier can do without.
+    ui->tv_salelist->horizontalHeader()->setSectionResizeMode(Guid, QHeaderView::Stretch);
     ui->tv_salelist->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->tv_salelist->setSelectionMode(QAbstractItemView::SingleSelection);
     // Quantities are stored as order_product_num, so only whole numbers get in.

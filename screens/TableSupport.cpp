@@ -7,8 +7,26 @@
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTimer>
 
 namespace TableSupport {
+
+namespace {
+// A header that sizes its sections to their contents measures them when the
+// view is laid out, and rows appended to a shown list do not lay it out
+// again: a name longer than those before it would be cut. So the header
+// measures again once after each burst of new rows.
+void FitColumnsAfterNewRows(QAbstractItemModel* model, QHeaderView* header)
+{
+    auto* pending = new QTimer(header);
+    pending->setSingleShot(true);
+    pending->setInterval(0);
+    QObject::connect(pending, &QTimer::timeout, header,
+                     [header] { QMetaObject::invokeMethod(header, "resizeSections"); });
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, pending,
+                     qOverload<>(&QTimer::start));
+}
+} // namespace
 
 QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringList& headers,
                                 QHeaderView::ResizeMode mode)
@@ -24,6 +42,8 @@ void ShowModel(QStandardItemModel* model, QTableView* view, const QStringList& h
     for (int column = 0; column < headers.size(); ++column)
         model->setHeaderData(column, Qt::Horizontal, headers.at(column));
     view->horizontalHeader()->setSectionResizeMode(mode);
+    if (mode == QHeaderView::ResizeToContents)
+        FitColumnsAfterNewRows(model, view->horizontalHeader());
     view->setShowGrid(true);
     view->setGridStyle(Qt::DotLine);
     view->setModel(model);

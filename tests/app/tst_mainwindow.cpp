@@ -6,12 +6,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QGraphicsTextItem>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
+#include <QTableView>
 #include <QTimer>
+#include <QtCharts/QChartView>
 #include <QtTest>
 
 class TestMainWindow : public QObject
@@ -20,7 +24,10 @@ class TestMainWindow : public QObject
 private slots:
     void init() { MessageBoxes::SetTestMode(true); }
     void tabsInOrderWithTitles();
+    void imagesArePicturesOfTheirSizes();
     void tabBarFollowsWindowWidth();
+    void listsShowTextsInFull_data();
+    void listsShowTextsInFull();
     void clockShowsMilliseconds();
     void trayMenuEntries();
     void escapeKeepsEveryPage();
@@ -53,6 +60,26 @@ void TestMainWindow::tabsInOrderWithTitles()
     QVERIFY(window.CheckVerTimer()->isActive());
 }
 
+void TestMainWindow::imagesArePicturesOfTheirSizes()
+{
+    const QMap<QString, QSize> sizes = {
+        {"exe", {32, 32}},      {"todaysale", {32, 32}},   {"order", {31, 31}},
+        {"stock", {32, 32}},    {"purchase", {32, 32}},    {"purchasemanager", {32, 32}},
+        {"provider", {32, 32}}, {"addprovider", {28, 31}}, {"additem", {29, 31}},
+        {"pay", {39, 32}},      {"cancelpay", {39, 31}},   {"search", {32, 32}}};
+    for (auto size = sizes.begin(); size != sizes.end(); ++size) {
+        const QImage picture(":/Pellory/images/" + size.key() + ".png");
+        QCOMPARE(picture.size(), size.value());
+        QSet<QRgb> opaqueColours; // a drawing, not a square of one colour
+        for (int at = 0; at < picture.width() * picture.height(); ++at) {
+            const QRgb pixel = picture.pixel(at % picture.width(), at / picture.width());
+            if (qAlpha(pixel) == 255)
+                opaqueColours.insert(pixel);
+        }
+        QVERIFY2(opaqueColours.size() >= 3, qPrintable(size.key()));
+    }
+}
+
 void TestMainWindow::tabBarFollowsWindowWidth()
 {
     TempStore store;
@@ -61,6 +88,62 @@ void TestMainWindow::tabBarFollowsWindowWidth()
     window.show();
     window.resize(1300, 600);
     QTRY_COMPARE(window.Tabs()->tabBar()->width(), 1300);
+}
+
+void TestMainWindow::listsShowTextsInFull_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("1280 x 720") << QSize(1280, 720);
+    QTest::newRow("1024 x 768 screen under a panel") << QSize(1024, 700);
+}
+
+// Times, names, barcodes, quantities and amounts are never cut, in rows that
+// come with a tab or are appended on it; only identifiers may be.
+void TestMainWindow::listsShowTextsInFull()
+{
+    QFETCH(QSize, size);
+    TempStore store;
+    const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+    QVERIFY(stockDb.InsertProvider("1", "Bolt Supply", "555-0199", "1 Dock Road", "L", "F", ""));
+    QVERIFY(stockDb.InsertPurchase(now, "2", "B1", "Milk", "0123456789012", "1000", "1", "", "1"));
+    QVERIFY(stockDb.InsertProduct("3", "Green Tea", "0123456789012", "1000", "1", "1", "2.5"));
+    QVERIFY(stockDb.InsertOrder({"4", now, "12345.67", "12"}));
+    Pellory window(store.Dir());
+    window.resize(size);
+    window.show();
+    QTest::keyClicks(window.Tabs()->widget(0)->findChild<QLineEdit*>("le_barcode"),
+                     "0123456789012\r");
+    for (int tab = 0; tab < window.Tabs()->count(); ++tab) {
+        window.Tabs()->setCurrentIndex(tab);
+        QWidget* page = window.Tabs()->currentWidget();
+        if (tab == 3) {
+            const QMap<QString, QString> booking{{"le_ptname", "Green Tea Jasmine"},
+                                                 {"le_ptbarcode", "AB-1001"},
+                                                 {"le_ptnum", "5"},
+                                                 {"le_ptrpice", "4.75"}};
+            for (auto field = booking.begin(); field != booking.end(); ++field)
+                page->findChild<QLineEdit*>(field.key())->setText(field.value());
+            page->findChild<QPushButton*>("pb_addpurchase")->click();
+        }
+        QTest::qWait(50);
+        const auto* view = page->findChild<QTableView*>();
+        for (int column = 0; column < view->model()->columnCount(); ++column) {
+            const QString title = view->model()->headerData(column, Qt::Horizontal).toString();
+            const int needed =
+                qMax(static_cast<const QAbstractItemView*>(view)->sizeHintForColumn(column),
+                     view->horizontalHeader()->sectionSizeHint(column));
+            QVERIFY2(title.endsWith("ID") || view->columnWidth(column) >= needed,
+                     qPrintable(window.Tabs()->tabText(tab) + ", " + title));
+        }
+    }
+    window.Tabs()->setCurrentIndex(1);
+    QStringList hourLabels;
+    for (const QGraphicsItem* item : window.findChild<QtCharts::QChartView*>()->scene()->items()) {
+        if (const auto* label = dynamic_cast<const QGraphicsTextItem*>(item))
+            hourLabels << label->toPlainText();
+    }
+    for (int hour = 0; hour < 24; ++hour)
+        QVERIFY2(hourLabels.contains(QString("%1点").arg(hour)), qPrintable(hourLabels.join(' ')));
 }
 
 void TestMainWindow::clockShowsMilliseconds()

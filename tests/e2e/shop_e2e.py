@@ -301,6 +301,10 @@ class Shop:
 
         return x, wait_for("a table at the left of the page", top, 5.0) + 6
 
+    def resize(self, width, height):
+        self.desktop.xdo("windowsize", "--sync", self.window, width, height)
+        time.sleep(0.5)
+
     def shot(self, shots, name):
         if shots:
             time.sleep(0.4)
@@ -435,6 +439,11 @@ def sell(shop, shots):
     shop.replace("3")
     shop.desktop.keys("Return")
     shop.shot(shots, "01-checkout.png")
+    if shots:
+        # A counter screen of 1024 x 768: the window fills it under a panel.
+        shop.resize(1024, 700)
+        shop.shot(shots, "01-checkout-1024x768.png")
+        shop.resize(1280, 720)
 
     barcode_box = shop.form_fields(count=1)
     # Asked to pay, the cashier first says "否": nothing may be stored.
@@ -591,8 +600,7 @@ def day(desktop, bin_dir, work, shots):
     shop.start()
     if shots:
         # Pictures for people to read: a larger window than the first start's.
-        shop.desktop.xdo("windowsize", "--sync", shop.window, 1280, 720)
-        time.sleep(0.5)
+        shop.resize(1280, 720)
     add_providers(shop, shots)
     book_goods(shop, shots)
     sell(shop, shots)
