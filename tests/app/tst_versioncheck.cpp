@@ -5,8 +5,8 @@
 #include "support_TempStore.h"
 #include "support_UrlCatcher.h"
 
-#include <QDesktopServices>
 #include <QAbstractButton>
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QTableView>
 #include <QUrl>
