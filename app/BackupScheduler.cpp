@@ -1,6 +1,5 @@
 #include "app/BackupScheduler.h"
 
-#include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 
 #include <QDir>
@@ -48,9 +47,8 @@ void BackupScheduler::OnBackupFinished()
 {
     worker->wait();
     worker.reset();
-    if (result.outcome == StockBackup::Outcome::Failed)
-        MessageBoxes::Information(nullptr, QStringLiteral("Quorrin1009"),
-                                  QStringLiteral("备份失败\n") + result.reason);
+    if (result.outcome != StockBackup::Outcome::Cancelled)
+        emit BackupDone(result.outcome != StockBackup::Outcome::Failed, result.reason);
     // The date may have changed while the copy ran.
     CheckDate();
 }

@@ -10,9 +10,9 @@
 #include <memory>
 
 // The day's backup of the store, made on a thread of its own once the event
-// loop runs and again whenever the date changes while the program runs. A
-// backup that fails is told once, in an information box; the program carries
-// on either way.
+// loop runs and again whenever the date changes while the program runs. How
+// each copy ended goes out as BackupDone, for the window to show; the program
+// carries on either way.
 class BackupScheduler : public QObject
 {
     Q_OBJECT
@@ -27,6 +27,11 @@ public:
 
     void Start();
     bool IsRunning() const { return worker != nullptr; }
+
+signals:
+    // The day's copy is there (made now or before), or failed for reason,
+    // told for the shopkeeper. Not sent for a copy stopped by closing.
+    void BackupDone(bool made, const QString& reason);
 
 public slots:
     // Backs up the store unless this day was done (or tried) already.

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QHash>
+#include <QLabel>
 #include <QMap>
 #include <QMenu>
 #include <QTabBar>
@@ -103,6 +104,14 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     trayIcon->setToolTip("Quorrin1009");
     trayIcon->setVisible(true);
 
+    backupFailure = new QLabel(this);
+    backupFailure->setObjectName("lb_backupFailure");
+    QPalette red = backupFailure->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    backupFailure->setPalette(red);
+    backupFailure->hide();
+    ui.statusBar->addPermanentWidget(backupFailure);
+
     // Hidden in the tray, no window is left visible, and Qt would end the
     // program as soon as any box is answered, taking an open sale with it.
     // Only the window's close button and "退出" end it (closeEvent).
@@ -155,20 +164,30 @@ void Pellory::HandleCatchResult(QString reply)
     // as they are, never as markup (the title's "[*]" is doubled so that Qt
     // shows it instead of taking it for the modified marker).
     setWindowTitle(QString::fromUtf8(title).replace("[*]", "[*][*]"));
-    if (verno == kBuildText)
+    // Offered once: a check asked for before the offer may still answer.
+    if (verno == kBuildText || !checkVerTimer.isActive())
         return;
 
     checkVerTimer.stop();
-    const auto answer =
-        MessageBoxes::Ask(nullptr, QMessageBox::Question, QStringLiteral("发现新版本 是否下载"),
-                          QString::fromUtf8(newinfo), true, Qt::PlainText);
-    if (answer == QMessageBox::No)
-        return;
-    // The reply is not authenticated: a local address would start a local program.
     const QUrl url(QString::fromUtf8(downurl), QUrl::TolerantMode);
-    const QString scheme = url.scheme().toLower();
-    if (scheme == "http" || scheme == "https")
-        QDesktopServices::openUrl(url);
+    MessageBoxes::AskAside(
+        this, QMessageBox::Question, QStringLiteral("发现新版本 是否下载"),
+        QString::fromUtf8(newinfo), true, Qt::PlainText, [url](QMessageBox::StandardButton answer) {
+            // The reply is not authenticated: a local address
+            // would start a local program.
+            const QString scheme = url.scheme().toLower();
+            if (answer != QMessageBox::No && (scheme == "http" || scheme == "https"))
+                QDesktopServices::openUrl(url);
+        });
+}
+
+void Pellory::ShowBackupResult(bool made, const QString& reason)
+{
+    backupFailure->setVisible(!made);
+    if (made)
+        return;
+    backupFailure->setText(QStringLiteral("备份失败：") + QString(reason).replace('\n', ' '));
+    trayIcon->showMessage(QStringLiteral("备份失败"), reason, QSystemTrayIcon::Warning);
 }
 
 void Pellory::OnHandleCheckVerTimeOut()

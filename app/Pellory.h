@@ -14,6 +14,7 @@
 #include <QTimer>
 
 class QAction;
+class QLabel;
 class QMenu;
 
 class Pellory : public QMainWindow
@@ -29,6 +30,12 @@ public:
     QTimer* CheckVerTimer() { return &checkVerTimer; }
     QMenu* TrayMenu() const { return trayMenu; }
     CCatchThread* CatchThread() { return &catchThread; }
+
+public slots:
+    // How the day's backup went. Nobody asked, so a failure never takes the
+    // keyboard from the barcode field: it comes up once as a tray message and
+    // stays in the status bar, in red, until a copy is made.
+    void ShowBackupResult(bool made, const QString& reason);
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -63,4 +70,5 @@ private:
     QAction* quitAction = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
+    QLabel* backupFailure = nullptr;
 };

@@ -26,6 +26,7 @@ int main(int argc, char* argv[])
     window.setWindowIcon(QIcon::fromTheme("select", QIcon(":/Pellory/images/exe.png")));
     window.show();
     BackupScheduler backups(dir);
+    QObject::connect(&backups, &BackupScheduler::BackupDone, &window, &Pellory::ShowBackupResult);
     backups.Start();
 
     // A store that did not open, or opened without its tables, would look to

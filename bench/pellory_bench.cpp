@@ -259,8 +259,8 @@ public:
         auto* pay = Find<QPushButton>(checkout, "pb_pay");
 
         return {
-            {"scan, 5,000 products", 16, set, Scan(picks.barcodes)},
-            {"scan, 100,000 products", 2, kCatalogue, Scan(picks.catalogueBarcodes)},
+            {"scan, 5,000 products", 1, set, Scan(picks.barcodes)},
+            {"scan, 100,000 products", 1, kCatalogue, Scan(picks.catalogueBarcodes)},
             {QStringLiteral("pay a %1-line sale").arg(kSaleLines),
              50,
              set,
@@ -511,7 +511,8 @@ bool TimeScanDuringBackup(const QString& run, const Picks& picks, QVector<Row>& 
     // Past the key derivation, into the copying.
     QTest::qWait(500);
     Progress() << "timing " << scan.name << " during a backup" << Qt::endl;
-    Row row(scan.name + QStringLiteral(", during a backup"), scan.limitMs, QStringLiteral("ms"),
+    // The copy takes a core of its own: a frame's time, not the idle counter's.
+    Row row(scan.name + QStringLiteral(", during a backup"), 16, QStringLiteral("ms"),
             Row::EncryptedOnly);
     const bool measured = Measure(scan.action, kRepetitions, row.encrypted);
     const bool copying = copier->isRunning();

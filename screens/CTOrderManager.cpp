@@ -19,6 +19,8 @@ const char kTipStyle[] =
     "gray;border-radius:10px;padding:2px 4px;border:2px groove gray;border-radius:10px;padding:2px "
     "4px";
 const int kHoursPerDay = 24;
+// Ticks asked of the amount axis; rounding the range may add or take one.
+const int kAmountTicks = 5;
 const int kDateLength = 11;
 } // namespace
 
@@ -135,7 +137,12 @@ void CTOrderManager::BuildChart(QMap<int, double> hourTotals, double maxValue)
     }
     for (int hour = 0; hour < kHoursPerDay; ++hour)
         turnover->replace(hour, hourTotals.value(hour, 0.0));
+    // Ticks on round amounts (0, 5, 10, 15, 20 rather than 0, 4.8, 9.6, ...);
+    // a day without turnover keeps 0 to 0, which no round step divides.
+    amountAxis->setTickCount(kAmountTicks);
     amountAxis->setRange(0, maxValue);
+    if (maxValue > 0)
+        amountAxis->applyNiceNumbers();
 }
 
 void CTOrderManager::onCalendarClicked(const QDate&)

@@ -7,10 +7,25 @@
 #include "ui_purchase.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 
 namespace {
 const QString kTitle = QStringLiteral("Quorrin1009");
+
+// Digits with a fraction of more than `decimals` digits: "1.5" for a whole
+// number, "2.555" for a price.
+bool TooManyDecimals(const QString& text, int decimals)
+{
+    static const QRegularExpression decimalNumber(QStringLiteral("^\\d*\\.(\\d+)$"));
+    const QRegularExpressionMatch match = decimalNumber.match(text);
+    return match.hasMatch() && match.capturedLength(1) > decimals;
 }
+
+QString PriceRefusal(const QString& price, const QString& otherwise)
+{
+    return TooManyDecimals(price, 2) ? QStringLiteral("价格最多两位小数") : otherwise;
+}
+} // namespace
 
 CTTodayPurchase::CTTodayPurchase(QWidget* parent) : QDialog(parent), ui(new Ui::purchase)
 {
@@ -26,10 +41,14 @@ CTTodayPurchase::CTTodayPurchase(QWidget* parent) : QDialog(parent), ui(new Ui::
     TableSupport::MakeReadOnlyRowSelection(ui->tv_purchase);
 
     // The stock list's cells take the same numbers: a "1,000" or "2e3" would
-    // be stored as text and count as 0 when stock is added up.
-    ui->le_ptnum->setValidator(TableSupport::NewStockValidator(this));
-    ui->le_ptoprice->setValidator(TableSupport::NewPriceValidator(this));
-    ui->le_ptrpice->setValidator(TableSupport::NewPriceValidator(this));
+    // be stored as text and count as 0 when stock is added up. Like the cells,
+    // the fields keep what is typed, and "进货" refuses what they cannot take.
+    ui->le_ptnum->setValidator(
+        TableSupport::NewWholeEntryValidator(TableSupport::NewStockValidator(this)));
+    ui->le_ptoprice->setValidator(
+        TableSupport::NewWholeEntryValidator(TableSupport::NewPriceValidator(this)));
+    ui->le_ptrpice->setValidator(
+        TableSupport::NewWholeEntryValidator(TableSupport::NewPriceValidator(this)));
     ui->le_pcguid->setText(NewRecordIdText());
 
     connect(ui->pb_addpurchase, SIGNAL(clicked(bool)), this, SLOT(OnClicked(bool)));
@@ -103,14 +122,15 @@ QString CTTodayPurchase::RefusedInput(const Booking& booking) const
         return QStringLiteral("数量不能为空");
     if (booking.rprice.isEmpty())
         return QStringLiteral("商品售价不能为空");
-    // A half-typed number ("." or above the range) gets past the validators
-    // as unfinished input and would land as text in a number column.
+    // What the fields hold may be no number of theirs ("1.5", ".", above the
+    // range) and would land as text in a number column.
     if (!ui->le_ptnum->hasAcceptableInput())
-        return QStringLiteral("商品数量格式不正确");
+        return TooManyDecimals(booking.num, 0) ? QStringLiteral("数量必须是整数")
+                                               : QStringLiteral("商品数量格式不正确");
     if (!booking.oprice.isEmpty() && !ui->le_ptoprice->hasAcceptableInput())
-        return QStringLiteral("商品进价格式不正确");
+        return PriceRefusal(booking.oprice, QStringLiteral("商品进价格式不正确"));
     if (!ui->le_ptrpice->hasAcceptableInput())
-        return QStringLiteral("商品售价格式不正确");
+        return PriceRefusal(booking.rprice, QStringLiteral("商品售价格式不正确"));
     return QString();
 }
 

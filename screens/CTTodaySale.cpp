@@ -7,7 +7,10 @@
 #include "ui_todaySale.h"
 
 #include <QDateTime>
+#include <QGridLayout>
+#include <QLabel>
 #include <QRegularExpressionValidator>
+#include <QStyle>
 
 namespace {
 const char kTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
@@ -34,6 +37,62 @@ bool AskYes(const QString& question)
     return MessageBoxes::Ask(nullptr, QMessageBox::Question, kBoxTitle, question, true) !=
            QMessageBox::No;
 }
+
+// Holds a label in the room its first text asked of the layout, at the size of
+// its text and aligned in that room as the label aligns its text, so it shows
+// as before. Left in the layout, a label's new text asks every layout above it
+// to be redone and repaints the label's whole room through every widget behind
+// it, on every scan. The holder has no layout: the request stops here and only
+// the old and the new text are repainted. A text that needs more room gets it.
+class LabelHolder : public QWidget
+{
+public:
+    explicit LabelHolder(QLabel* label)
+        : room(label->sizeHint()), minimumRoom(label->minimumSizeHint()), label(label)
+    {
+        setSizePolicy(label->sizePolicy());
+    }
+    QSize sizeHint() const override { return room; }
+    QSize minimumSizeHint() const override { return minimumRoom; }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            PlaceLabel();
+        return QWidget::event(event);
+    }
+    void resizeEvent(QResizeEvent*) override { PlaceLabel(); }
+
+private:
+    void PlaceLabel()
+    {
+        const QSize text = label->sizeHint();
+        const QSize grown = room.expandedTo(text);
+        if (grown != room && (text.width() > width() || text.height() > height())) {
+            room = grown;
+            minimumRoom = minimumRoom.expandedTo(label->minimumSizeHint());
+            updateGeometry();
+        }
+        label->setGeometry(QStyle::alignedRect(layoutDirection(), label->alignment(),
+                                               text.boundedTo(size()), rect()));
+    }
+
+    QSize room;
+    QSize minimumRoom;
+    QLabel* const label;
+};
+
+// Puts label into a holder that takes its place in grid.
+void HoldInItsRoom(QGridLayout* grid, QLabel* label)
+{
+    int row, column, rowSpan, columnSpan;
+    grid->getItemPosition(grid->indexOf(label), &row, &column, &rowSpan, &columnSpan);
+    auto* holder = new LabelHolder(label);
+    grid->removeWidget(label);
+    label->setParent(holder);
+    grid->addWidget(holder, row, column, rowSpan, columnSpan);
+}
 } // namespace
 
 CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::todaySale>())
@@ -43,6 +102,8 @@ CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent), ui(std::make_unique
     ui->pb_pay->setIconSize(QSize(24, 24));
     ui->pb_Cancel->setIcon(ButtonIcon("cancelpay.png"));
     ui->pb_Cancel->setIconSize(QSize(24, 24));
+    HoldInItsRoom(ui->gridLayout_2, ui->lb_detailInfo);
+    HoldInItsRoom(ui->gridLayout_2, ui->lb_totalprice);
 
     model = TableSupport::CreateModel(this, ui->tv_salelist,
                                       {tr("时间"), tr("商品名"), tr("商品价格"), tr("商品数量"),

@@ -1,5 +1,7 @@
 #include "screens/MessageBoxes.h"
 
+#include <QApplication>
+#include <QPointer>
 #include <QPushButton>
 #include <QQueue>
 
@@ -12,6 +14,33 @@ QMessageBox::StandardButton TestAnswer(QMessageBox::StandardButton fallback)
 {
     return answers.isEmpty() ? fallback : answers.dequeue();
 }
+
+void SetUpQuestion(QMessageBox& box, bool chineseButtons, Qt::TextFormat textFormat)
+{
+    box.setTextFormat(textFormat);
+    if (chineseButtons) {
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    }
+}
+
+// A window system may activate a box that asked not to be; the window that
+// had the keyboard then gets it back at once. The buttons still take clicks.
+class KeyboardKeeper : public QObject
+{
+public:
+    KeyboardKeeper(QWidget* keeper, QObject* parent) : QObject(parent), keeper(keeper) {}
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::WindowActivate && keeper)
+            keeper->activateWindow();
+        return false;
+    }
+
+private:
+    QPointer<QWidget> keeper;
+};
 } // namespace
 
 void MessageBoxes::Information(QWidget* parent, const QString& title, const QString& text,
@@ -34,12 +63,30 @@ QMessageBox::StandardButton MessageBoxes::Ask(QWidget* parent, QMessageBox::Icon
         return TestAnswer(QMessageBox::No);
     }
     QMessageBox box(icon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
-    box.setTextFormat(textFormat);
-    if (chineseButtons) {
-        box.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
-        box.button(QMessageBox::No)->setText(QStringLiteral("否"));
-    }
+    SetUpQuestion(box, chineseButtons, textFormat);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+void MessageBoxes::AskAside(QWidget* window, QMessageBox::Icon icon, const QString& title,
+                            const QString& text, bool chineseButtons, Qt::TextFormat textFormat,
+                            std::function<void(QMessageBox::StandardButton)> answered)
+{
+    if (testMode) {
+        shown.append({icon, title, text, textFormat});
+        answered(TestAnswer(QMessageBox::No));
+        return;
+    }
+    auto* box = new QMessageBox(icon, title, text, QMessageBox::Yes | QMessageBox::No, window);
+    SetUpQuestion(*box, chineseButtons, textFormat);
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    box->setWindowFlag(Qt::WindowDoesNotAcceptFocus);
+    if (QWidget* focused = QApplication::focusWidget())
+        box->installEventFilter(new KeyboardKeeper(focused->window(), box));
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [box, answered](int) { answered(box->standardButton(box->clickedButton())); });
+    box->show();
 }
 
 void MessageBoxes::SetTestMode(bool on)

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMessageBox>
 #include <QString>
+#include <functional>
 
 // Every message box of the program goes through here, so tests can answer
 // the next box in advance and check what it said instead of racing a timer.
@@ -20,6 +21,14 @@ public:
                                            const QString& title, const QString& text,
                                            bool chineseButtons,
                                            Qt::TextFormat textFormat = Qt::AutoText);
+
+    // The same question, asked without being asked for: the box leaves the
+    // keyboard where it is (a scanner's Return must not answer it) and the
+    // window usable; answered gets the button once the box is closed. The
+    // box stays above window and goes with it.
+    static void AskAside(QWidget* window, QMessageBox::Icon icon, const QString& title,
+                         const QString& text, bool chineseButtons, Qt::TextFormat textFormat,
+                         std::function<void(QMessageBox::StandardButton)> answered);
 
     struct Shown
     {

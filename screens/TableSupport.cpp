@@ -150,9 +150,6 @@ QString MoneyText(qint64 cents)
 } // namespace TableSupport
 
 namespace {
-// Lets the editor keep every key typed and judges the entry only as a whole.
-// A line edit drops each refused key on its own, and what is left can be a
-// different number: "1.5" in a whole-number cell became 15.
 class WholeEntryValidator : public QValidator
 {
 public:
@@ -169,6 +166,13 @@ private:
     const QValidator* rules;
 };
 } // namespace
+
+QValidator* TableSupport::NewWholeEntryValidator(QValidator* rules)
+{
+    auto* wholeEntry = new WholeEntryValidator(rules, rules->parent());
+    rules->setParent(wholeEntry);
+    return wholeEntry;
+}
 
 PagedModel::PagedModel(int columns, int keyColumn, QObject* parent)
     : QStandardItemModel(0, columns, parent), keyColumn(keyColumn)
@@ -246,7 +250,7 @@ QWidget* ValidatingDelegate::createEditor(QWidget* parent, const QStyleOptionVie
     auto* lineEdit = qobject_cast<QLineEdit*>(editor);
     const auto factory = factories.find(index.column());
     if (lineEdit && factory != factories.end())
-        lineEdit->setValidator(new WholeEntryValidator((*factory)(lineEdit), lineEdit));
+        lineEdit->setValidator(TableSupport::NewWholeEntryValidator((*factory)(lineEdit)));
     return editor;
 }
 

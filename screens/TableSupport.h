@@ -61,6 +61,11 @@ QString CellText(const QStandardItemModel* model, int row, int column);
 QValidator* NewStockValidator(QObject* parent);
 // Prices: 0 to 999999999.00, at most two decimals.
 QValidator* NewPriceValidator(QObject* parent);
+// Lets a line edit keep every key typed and judges its entry only as a whole
+// (hasAcceptableInput). A line edit drops each refused key on its own, and
+// what is left can be a different number: "1.5" for a whole number became 15.
+// Takes rules over, and its parent.
+QValidator* NewWholeEntryValidator(QValidator* rules);
 
 // An amount of money to the cent as shown and stored: no exponent, trailing
 // zeros of the cents dropped ("13703.67", "2.5", "5", "1234567").

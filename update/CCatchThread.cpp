@@ -58,20 +58,22 @@ QByteArray TrimPiece(const QByteArray& piece)
 }
 } // namespace
 
-// Host lookups still running. The lookup threads hold it too, so it outlives
-// a worker that stopped waiting for them.
-struct CCatchThread::PendingLookups
+// What the worker sleeps on: a command written or a host lookup ending.
+// Writers change the command under the lock, so the worker cannot miss a
+// wake-up between looking and going to sleep. The lookup threads hold it
+// too, so it outlives a worker that stopped waiting for them.
+struct CCatchThread::WakeUps
 {
     std::mutex lock;
-    std::condition_variable finished;
-    int running = 0;
+    std::condition_variable changed;
+    int lookupsRunning = 0;
 };
 
 CCatchThread::CCatchThread(QObject* parent)
     : QThread(parent),
       serverHost(VERSION_SERVER_HOST), timeouts{kConnectTimeoutSeconds,
                                                 fetcher.options.totalTimeoutSeconds},
-      lookups(std::make_shared<PendingLookups>())
+      wakeUps(std::make_shared<WakeUps>())
 {
     fetcher.SetHandle(curl_easy_init());
     fetcher.SetStopCheck(StopRequested());
@@ -86,8 +88,9 @@ CCatchThread::~CCatchThread()
     curl_easy_cleanup(fetcher.Handle());
     // Static objects are destroyed soon after the window: a lookup still
     // inside the resolver then may touch what is already gone.
-    std::unique_lock<std::mutex> guard(lookups->lock);
-    lookups->finished.wait_for(guard, kLookupExitWait, [this] { return lookups->running == 0; });
+    std::unique_lock<std::mutex> guard(wakeUps->lock);
+    wakeUps->changed.wait_for(guard, kLookupExitWait,
+                              [this] { return wakeUps->lookupsRunning == 0; });
 }
 
 std::function<bool()> CCatchThread::StopRequested() const
@@ -115,41 +118,45 @@ CCatchThread::Timeouts CCatchThread::CurrentTimeouts() const
 
 void CCatchThread::RequestCheck(int arg)
 {
-    std::lock_guard<std::mutex> guard(commandLock);
+    std::lock_guard<std::mutex> guard(wakeUps->lock);
+    ++requestsMade;
     commandArg.store(arg, std::memory_order_release);
     WriteCommand(kCheck);
 }
 
 void CCatchThread::SetCommand(int value)
 {
-    std::lock_guard<std::mutex> guard(commandLock);
+    std::lock_guard<std::mutex> guard(wakeUps->lock);
     WriteCommand(value);
 }
 
 void CCatchThread::WriteCommand(int value)
 {
     command.store(value, std::memory_order_release);
-    commandWritten.notify_one();
+    wakeUps->changed.notify_all();
 }
 
 void CCatchThread::run()
 {
     while (!isInterruptionRequested()) {
         int current;
+        quint64 requestsAnswered;
         {
-            std::unique_lock<std::mutex> guard(commandLock);
-            commandWritten.wait(guard, [this, &current] {
+            std::unique_lock<std::mutex> guard(wakeUps->lock);
+            wakeUps->changed.wait(guard, [this, &current] {
                 current = command.load(std::memory_order_acquire);
                 return current == kCheck || current == kStop;
             });
+            requestsAnswered = requestsMade;
         }
         if (current == kStop)
             return;
         RunCheck(commandArg.load(std::memory_order_acquire));
-        // Only a request goes back to idle: a stop written meanwhile must
-        // survive, or the owner's wait for the worker never ends.
-        int expected = kCheck;
-        command.compare_exchange_strong(expected, kIdle, std::memory_order_acq_rel);
+        // Back to idle only when no request came meanwhile, and never over a
+        // stop, or the owner's wait for the worker never ends.
+        std::lock_guard<std::mutex> guard(wakeUps->lock);
+        if (requestsMade == requestsAnswered && Command() == kCheck)
+            command.store(kIdle, std::memory_order_release);
     }
 }
 
@@ -161,30 +168,27 @@ QByteArray CCatchThread::ServerAddress(const QByteArray& host)
 {
     auto lookup = std::make_shared<std::promise<QByteArray>>();
     std::future<QByteArray> address = lookup->get_future();
-    std::shared_ptr<PendingLookups> pending = lookups;
-    {
-        std::lock_guard<std::mutex> guard(pending->lock);
-        ++pending->running;
-    }
+    std::shared_ptr<WakeUps> wakes = wakeUps;
+    std::unique_lock<std::mutex> guard(wakes->lock);
+    ++wakes->lookupsRunning;
     try {
-        std::thread([host, lookup, pending] {
+        std::thread([host, lookup, wakes] {
             lookup->set_value(FirstIpv4Address(host));
-            std::lock_guard<std::mutex> guard(pending->lock);
-            --pending->running;
-            pending->finished.notify_all();
+            std::lock_guard<std::mutex> guard(wakes->lock);
+            --wakes->lookupsRunning;
+            wakes->changed.notify_all();
         }).detach();
     } catch (const std::system_error& error) {
-        std::lock_guard<std::mutex> guard(pending->lock);
-        --pending->running;
+        --wakes->lookupsRunning;
         qWarning("version check: no thread for the host lookup: %s", error.what());
         return QByteArray();
     }
     const std::function<bool()> stopped = StopRequested();
-    while (address.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
-        if (stopped())
-            return QByteArray();
-    }
-    return address.get();
+    const auto ready = [&address] {
+        return address.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    };
+    wakes->changed.wait(guard, [&] { return ready() || stopped(); });
+    return ready() ? address.get() : QByteArray();
 }
 
 void CCatchThread::RunCheck(int arg)

@@ -47,7 +47,7 @@ protected:
     void run() override;
 
 private:
-    struct PendingLookups;
+    struct WakeUps;
 
     void RunCheck(int arg);
     QByteArray ServerAddress(const QByteArray& host);
@@ -57,14 +57,13 @@ private:
     HttpFetcher fetcher;
     std::atomic<int> command{0};
     std::atomic<int> commandArg{0};
-    // Writers change the command under this lock, so the worker cannot miss
-    // a wake-up between looking at the command and going to sleep.
-    std::mutex commandLock;
-    std::condition_variable commandWritten;
+    // Requests made so far, under the wake-ups' lock: a check asked for while
+    // one runs is told from the one running.
+    quint64 requestsMade = 0;
     mutable std::mutex settingsLock;
     QByteArray serverHost;
     Timeouts timeouts;
-    std::shared_ptr<PendingLookups> lookups;
+    std::shared_ptr<WakeUps> wakeUps;
 };
 
 // Pieces of text between separators, each trimmed of leading blanks and

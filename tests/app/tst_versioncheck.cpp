@@ -1,11 +1,14 @@
 #include "app/Pellory.h"
 #include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
 #include "support_LoopbackHttpServer.h"
 #include "support_TempStore.h"
 #include "support_UrlCatcher.h"
 
+#include <QAbstractButton>
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QTableView>
 #include <QUrl>
 #include <QWindow>
 #include <QtTest>
@@ -18,6 +21,7 @@ private slots:
     void init() { MessageBoxes::SetTestMode(true); }
     void handleReply_data();
     void handleReply();
+    void offerLeavesScansToCheckout();
     void checkRunsThroughTheWindow();
     void closingDuringStalledCheckIsQuick();
 };
@@ -87,7 +91,9 @@ void TestVersionCheck::handleReply()
     if (asked)
         MessageBoxes::SetNextAnswer(static_cast<QMessageBox::StandardButton>(answer));
 
-    QVERIFY(QMetaObject::invokeMethod(&window, "HandleCatchResult", Q_ARG(QString, reply)));
+    // The second is a check asked for before the offer: it offers nothing more.
+    for (int check = 0; check < 2; ++check)
+        QVERIFY(QMetaObject::invokeMethod(&window, "HandleCatchResult", Q_ARG(QString, reply)));
 
     QCOMPARE(window.windowHandle()->title(), title);
     QCOMPARE(window.CheckVerTimer()->isActive(), !asked);
@@ -100,6 +106,40 @@ void TestVersionCheck::handleReply()
         QCOMPARE(shown[0].textFormat, Qt::PlainText);
     }
     QCOMPARE(browser.opened, opened);
+}
+
+// The offer comes when nobody asked: a scan's keys still go to the barcode
+// field, as the window system sends them, and the offer waits for a click.
+void TestVersionCheck::offerLeavesScansToCheckout()
+{
+    TempStore store;
+    QVERIFY(stockDb.InsertProduct("900", "可乐", "6901", "5", "1", "2", "3.5"));
+    Pellory window(store.Dir());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    UrlCatcher browser;
+    MessageBoxes::SetTestMode(false);
+    bool scanned = false;
+    QTimer::singleShot(100, &window, [&scanned] {
+        for (const Qt::Key key : {Qt::Key_6, Qt::Key_9, Qt::Key_0, Qt::Key_1, Qt::Key_Return})
+            QTest::keyClick(QGuiApplication::focusWindow(), key);
+        scanned = true;
+    });
+    QTimer::singleShot(2000, &window, [] {
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->close();
+    });
+    QVERIFY(QMetaObject::invokeMethod(
+        &window, "HandleCatchResult",
+        Q_ARG(QString, "<verno>1010</verno><downurl>http://a/</downurl>")));
+    QTRY_VERIFY(scanned);
+
+    auto* sale = window.Tabs()->widget(0)->findChild<QTableView*>("tv_salelist");
+    QCOMPARE(sale->model()->rowCount(), 1);
+    auto* offer = window.findChild<QMessageBox*>();
+    QVERIFY(offer && offer->isVisible());
+    QTest::mouseClick(offer->button(QMessageBox::Yes), Qt::LeftButton);
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl("http://a/")});
 }
 
 void TestVersionCheck::checkRunsThroughTheWindow()

@@ -94,14 +94,18 @@ private slots:
     {
         QTest::addColumn<QStringList>("orders");
         QTest::addColumn<Bars>("bars");
+        // The axis runs from 0 to axisMax in ticks - 1 round steps.
         QTest::addColumn<double>("axisMax");
+        QTest::addColumn<int>("ticks");
         QTest::newRow("two hours") << QStringList{"09:15:00=10", "09:40:00=5.5", "14:00:00=3"}
-                                   << Bars{{9, 15.5}, {14, 3}} << 15.5;
-        QTest::newRow("all zero") << QStringList{"10:00:00=0", "11:30:00=0"} << Bars{} << 0.0;
+                                   << Bars{{9, 15.5}, {14, 3}} << 20.0 << 5;
+        QTest::newRow("all zero") << QStringList{"10:00:00=0", "11:30:00=0"} << Bars{} << 0.0 << 5;
         QTest::newRow("first and last second")
-            << QStringList{"00:00:00=1", "23:59:59=2"} << Bars{{0, 1}, {23, 2}} << 2.0;
+            << QStringList{"00:00:00=1", "23:59:59=2"} << Bars{{0, 1}, {23, 2}} << 2.0 << 5;
         QTest::newRow("unreadable time raises only the axis")
-            << QStringList{"09:60:00=7", "08:00:00=2"} << Bars{{8, 2}} << 7.0;
+            << QStringList{"09:60:00=7", "08:00:00=2"} << Bars{{8, 2}} << 8.0 << 5;
+        QTest::newRow("steps of 500")
+            << QStringList{"12:00:00=1234.5"} << Bars{{12, 1234.5}} << 1500.0 << 4;
     }
 
     void hourlyTurnover()
@@ -109,6 +113,7 @@ private slots:
         QFETCH(QStringList, orders);
         QFETCH(Bars, bars);
         QFETCH(double, axisMax);
+        QFETCH(int, ticks);
         for (const QString& order : orders)
             AddOrder(day.toString("yyyy-MM-dd ") + order.section('=', 0, 0), order.section('=', 1));
         AddOrder(day.addDays(1).toString("yyyy-MM-dd 09:00:00"), "100");
@@ -129,6 +134,7 @@ private slots:
         QCOMPARE(hours->at(23), QStringLiteral("23点"));
         QCOMPARE(AmountAxis()->min(), 0.0);
         QCOMPARE(AmountAxis()->max(), axisMax);
+        QCOMPARE(AmountAxis()->tickCount(), ticks);
     }
 
     void dayWithoutOrdersShowsZeroBars()

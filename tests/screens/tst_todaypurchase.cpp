@@ -209,6 +209,11 @@ void TstTodayPurchase::missingInputIsRefused_data()
         << QStringList{"a", "1", "2", "3", "."} << "商品售价格式不正确";
     QTest::newRow("purchase price above range")
         << QStringList{"a", "1", "2", "999999999.5", "4"} << "商品进价格式不正确";
+    // Typed key by key: a field that dropped the refused key would book 15 and 2.55.
+    QTest::newRow("fractional quantity")
+        << QStringList{"a", "1", "1.5", "3", "4"} << "数量必须是整数";
+    QTest::newRow("third decimal")
+        << QStringList{"a", "1", "2", "2.555", "4"} << "价格最多两位小数";
 }
 
 void TstTodayPurchase::missingInputIsRefused()

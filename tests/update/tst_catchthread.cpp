@@ -144,8 +144,9 @@ private slots:
     void failedFetchPassesErrorText();
     void noSignalWithoutCheck_data();
     void noSignalWithoutCheck();
-    void idleWorkerSleepsUntilAsked();
-    void requestDuringCheckIsAbsorbed();
+    void waitingWorkerSleeps_data();
+    void waitingWorkerSleeps();
+    void requestDuringCheckRunsAfterIt();
     void stopEndsStalledCheckQuickly_data();
     void stopEndsStalledCheckQuickly();
     void closingWaitsBrieflyForLookup_data();
@@ -261,19 +262,31 @@ void TestCatchThread::noSignalWithoutCheck()
     QCOMPARE(server.Requests().size(), 0);
 }
 
-void TestCatchThread::idleWorkerSleepsUntilAsked()
+void TestCatchThread::waitingWorkerSleeps_data()
 {
+    QTest::addColumn<QByteArray>("lookupHost");
+    QTest::newRow("idle") << QByteArray();
+    QTest::newRow("waiting for the host lookup") << QByteArray("slow-900.lookup");
+}
+
+void TestCatchThread::waitingWorkerSleeps()
+{
+    QFETCH(QByteArray, lookupHost);
     LoopbackHttpServer server(26);
     QVERIFY(server.IsListening());
     server.SetAnswer(Once(LoopbackHttpServer::Reply(200, "<verno>1009</verno>")));
 
-    Worker worker(server.Host());
+    Worker worker(lookupHost.isEmpty() ? server.Host() : lookupHost);
+    if (!lookupHost.isEmpty())
+        worker.thread.RequestCheck(1);
     QTest::qWait(100);
     const qlonglong before = WorkerContextSwitches();
     QThread::msleep(500);
     const qlonglong switches = WorkerContextSwitches() - before;
-    QVERIFY2(switches <= 2, qPrintable(QString("%1 context switches while idle").arg(switches)));
+    QVERIFY2(switches <= 2, qPrintable(QString("%1 context switches while waiting").arg(switches)));
 
+    QTRY_COMPARE(worker.thread.Command(), 0);
+    worker.thread.SetServerHost(server.Host());
     worker.thread.RequestCheck(1);
     QVERIFY(server.WaitForRequests(1, 2000));
     QTRY_COMPARE(worker.replies, QStringList{"<verno>1009</verno>"});
@@ -284,7 +297,7 @@ void TestCatchThread::idleWorkerSleepsUntilAsked()
     QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
 }
 
-void TestCatchThread::requestDuringCheckIsAbsorbed()
+void TestCatchThread::requestDuringCheckRunsAfterIt()
 {
     LoopbackHttpServer server(24);
     QVERIFY(server.IsListening());
@@ -296,10 +309,10 @@ void TestCatchThread::requestDuringCheckIsAbsorbed()
     worker.thread.RequestCheck(1);
     QVERIFY(server.WaitForRequests(1, 5000));
     worker.thread.RequestCheck(1);
-    QTRY_COMPARE(worker.replies, QStringList{"abcd"});
-    QCOMPARE(worker.thread.Command(), 0);
+    QTRY_COMPARE(worker.replies, (QStringList{"abcd", "abcd"}));
+    QTRY_COMPARE(worker.thread.Command(), 0);
     QTest::qWait(100);
-    QCOMPARE(server.Requests().size(), 1);
+    QCOMPARE(server.Requests().size(), 2);
 }
 
 void TestCatchThread::stopEndsStalledCheckQuickly_data()
