@@ -120,7 +120,7 @@ StockBackup::Result StockBackup::Make(QDate day)
         return {Outcome::AlreadyThere, QString()};
     const Result result = Copy(target);
     if (result.outcome == Outcome::Made)
-        KeepNewest();
+        KeepNewest(day);
     else
         QFile::remove(target + kPartSuffix);
     return result;
@@ -198,10 +198,18 @@ void StockBackup::RemoveLeftovers() const
         QFile::remove(folder + QLatin1Char('/') + name);
 }
 
-void StockBackup::KeepNewest() const
+void StockBackup::KeepNewest(QDate day) const
 {
-    QStringList names = DailyFiles(folder, QString());
-    // The date in the name sorts as text.
+    // The date in the name sorts as text. A copy dated after `day` was made
+    // while the clock ran ahead; counted, it would hold a place for good, and
+    // a clock set back would have the new copy removed as soon as it is made.
+    // So such copies are left alone, and the new copy always ranks first.
+    const QString newest = FileName(day);
+    QStringList names;
+    for (const QString& name : DailyFiles(folder, QString())) {
+        if (name <= newest)
+            names << name;
+    }
     std::sort(names.begin(), names.end(), std::greater<QString>());
     for (int old = kKeep; old < names.size(); ++old)
         QFile::remove(folder + QLatin1Char('/') + names[old]);

@@ -32,8 +32,9 @@ public:
     StockBackup(QString storePath, QString key, QString folder);
 
     // The copy of `day` unless the folder holds one already; after a new one,
-    // the copies beyond the kKeep newest days are removed. A copy left half
-    // made by an earlier run is removed first.
+    // the copies beyond the kKeep newest days up to `day` are removed; copies
+    // dated after `day` are kept and not counted. A copy left half made by an
+    // earlier run is removed first.
     Result Make(QDate day);
     // Makes a running Make() stop soon and leave nothing behind; any thread.
     void Cancel() { cancelled = true; }
@@ -43,7 +44,7 @@ public:
 private:
     Result Copy(const QString& target);
     void RemoveLeftovers() const;
-    void KeepNewest() const;
+    void KeepNewest(QDate day) const;
 
     QString storePath;
     QByteArray key;

@@ -76,14 +76,18 @@ Q_DECLARE_METATYPE(Damage)
 void TestStockBackup::keepsFourteenNewest_data()
 {
     QTest::addColumn<Damage>("damage");
-    QTest::newRow("healthy store") << Damage::None;
-    QTest::newRow("tables cross-linked") << Damage::TablesCrossLinked;
-    QTest::newRow("page unreadable") << Damage::PageUnreadable;
+    // Copies dated after today: the clock was set back since they were made.
+    QTest::addColumn<int>("daysAhead");
+    QTest::newRow("healthy store") << Damage::None << 0;
+    QTest::newRow("tables cross-linked") << Damage::TablesCrossLinked << 0;
+    QTest::newRow("page unreadable") << Damage::PageUnreadable << 0;
+    QTest::newRow("clock set back") << Damage::None << 20;
 }
 
 void TestStockBackup::keepsFourteenNewest()
 {
     QFETCH(Damage, damage);
+    QFETCH(int, daysAhead);
     TempStore store;
     const QString folder = store.Dir() + "/backup";
     QDir().mkpath(folder);
@@ -92,10 +96,14 @@ void TestStockBackup::keepsFourteenNewest()
         older << StockBackup::FileName(kToday.addDays(-daysBack));
     for (const QString& name : older)
         WriteFile(folder + '/' + name, "an older copy");
-    const QStringList foreign = {"Stock-2031-02-30.db", "Stock-2001-01-01.db.bak", "notes.txt",
-                                 "stock-2001-01-02.db"};
-    for (const QString& name : foreign)
+    QStringList untouched = {"Stock-2031-02-30.db", "Stock-2001-01-01.db.bak", "notes.txt",
+                             "stock-2001-01-02.db"};
+    for (const QString& name : untouched)
         WriteFile(folder + '/' + name, "not a copy of ours");
+    for (int ahead = 1; ahead <= daysAhead; ++ahead) {
+        untouched << StockBackup::FileName(kToday.addDays(ahead));
+        WriteFile(folder + '/' + untouched.last(), "made with the clock ahead");
+    }
 
     if (damage == Damage::TablesCrossLinked) {
         store.Exec("PRAGMA writable_schema=ON");
@@ -109,7 +117,7 @@ void TestStockBackup::keepsFourteenNewest()
     }
 
     const StockBackup::Result result = BackUp(store);
-    QStringList expected = foreign;
+    QStringList expected = untouched;
     if (damage == Damage::None) {
         QVERIFY2(result.outcome == StockBackup::Outcome::Made, qPrintable(result.reason));
         expected << StockBackup::FileName(kToday) << older.mid(0, StockBackup::kKeep - 1);
