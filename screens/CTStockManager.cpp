@@ -52,9 +52,11 @@ void CTStockManager::RefreshStockList()
 {
     if (!ui->tv_ptstock->model())
         return;
-    model->StartPaging([](int offset, int count) {
-        QList<QList<QStandardItem*>> rows;
-        for (const ProductInfo& product : stockDb.QueryAllProducts(offset, count)) {
+    model->StartPaging([](qint64 after, int count) {
+        PagedModel::Page page;
+        page.next = after;
+        const ProductList products = stockDb.QueryAllProducts(after, count, &page.next);
+        for (const ProductInfo& product : products) {
             const QString providerName =
                 stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
             QList<QStandardItem*> items = TableSupport::MakeItems(
@@ -63,9 +65,9 @@ void CTStockManager::RefreshStockList()
                  product.product_guid, product.product_provider_guid});
             for (int column : {BarcodeColumn, ProviderColumn, ProductIdColumn, ProviderIdColumn})
                 items.at(column)->setEnabled(false);
-            rows.append(items);
+            page.rows.append(items);
         }
-        return rows;
+        return page;
     });
 }
 

@@ -51,11 +51,13 @@ void CTTPurchaseManager::RefreshPurchaseList()
 {
     if (!ui->tv_puchases->model())
         return;
-    model->StartPaging([](int offset, int count) {
-        QList<QList<QStandardItem*>> rows;
-        for (const PurchaseInfo& purchase : stockDb.QueryAllPurchases(offset, count))
-            rows.append(PurchaseRow(purchase));
-        return rows;
+    model->StartPaging([](qint64 after, int count) {
+        PagedModel::Page page;
+        page.next = after;
+        const PurchaseList purchases = stockDb.QueryAllPurchases(after, count, &page.next);
+        for (const PurchaseInfo& purchase : purchases)
+            page.rows.append(PurchaseRow(purchase));
+        return page;
     });
 }
 

@@ -168,17 +168,14 @@ void PagedModel::StopPaging()
     reader = nullptr;
     more = false;
     TableSupport::ClearRows(this);
-    readCount = 0;
+    next = 0;
     movedKeys.clear();
 }
 
 void PagedModel::RecordMovedToEnd(int row)
 {
-    const QString key = TableSupport::CellText(this, row, keyColumn);
-    if (!reader || movedKeys.contains(key))
-        return;
-    --readCount;
-    movedKeys.insert(key);
+    if (more)
+        movedKeys.insert(TableSupport::CellText(this, row, keyColumn));
 }
 
 bool PagedModel::canFetchMore(const QModelIndex& parent) const
@@ -190,26 +187,15 @@ void PagedModel::fetchMore(const QModelIndex& parent)
 {
     if (!canFetchMore(parent))
         return;
-    const QList<QList<QStandardItem*>> page = reader(readCount, kPageSize);
-    readCount += page.size();
-    more = page.size() == kPageSize;
-    for (const QList<QStandardItem*>& items : page) {
+    const Page page = reader(next, kPageSize);
+    next = page.next;
+    more = page.rows.size() == kPageSize;
+    for (const QList<QStandardItem*>& items : page.rows) {
         if (movedKeys.remove(items.at(keyColumn)->text()))
             qDeleteAll(items);
         else
             appendRow(items);
     }
-}
-
-bool PagedModel::removeRows(int row, int count, const QModelIndex& parent)
-{
-    if (reader && !parent.isValid() && row >= 0 && count > 0 && row + count <= rowCount()) {
-        for (int i = row; i < row + count; ++i) {
-            if (!movedKeys.remove(TableSupport::CellText(this, i, keyColumn)))
-                --readCount;
-        }
-    }
-    return QStandardItemModel::removeRows(row, count, parent);
 }
 
 ValidatingDelegate::ValidatingDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
