@@ -26,7 +26,7 @@ CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::St
 {
     ui->setupUi(this);
 
-    model = new PagedModel(8, ProductIdColumn, this);
+    model = new PagedModel(8, ProductIdColumn, ui->tv_ptstock);
     TableSupport::ShowModel(model, ui->tv_ptstock,
                             {tr("商品名称"), tr("商品条码"), tr("商品库存"), tr("商品进价"),
                              tr("商品售价"), tr("供应商"), tr("商品ID"), tr("供应商ID")},
@@ -56,6 +56,8 @@ void CTStockManager::RefreshStockList()
         PagedModel::Page page;
         page.next = after;
         const ProductList products = stockDb.QueryAllProducts(after, count, &page.next);
+        page.failed = stockDb.LastReadFailed();
+        page.failure = stockDb.ReadErrorText();
         for (const ProductInfo& product : products) {
             const QString providerName =
                 stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;

@@ -30,7 +30,7 @@ CTTPurchaseManager::CTTPurchaseManager(QWidget* parent)
         QIcon::fromTheme("select", QIcon(QStringLiteral(":/Pellory/images/search.png"))));
     ui->pb_query->setIconSize(QSize(24, 24));
 
-    model = new PagedModel(9, PurchaseIdColumn, this);
+    model = new PagedModel(9, PurchaseIdColumn, ui->tv_puchases);
     TableSupport::ShowModel(model, ui->tv_puchases,
                             {tr("进货时间"), tr("供应商"), tr("货单号"), tr("商品名"),
                              tr("商品条码"), tr("商品数量"), tr("商品进价"), tr("商品售价"),
@@ -55,6 +55,8 @@ void CTTPurchaseManager::RefreshPurchaseList()
         PagedModel::Page page;
         page.next = after;
         const PurchaseList purchases = stockDb.QueryAllPurchases(after, count, &page.next);
+        page.failed = stockDb.LastReadFailed();
+        page.failure = stockDb.ReadErrorText();
         for (const PurchaseInfo& purchase : purchases)
             page.rows.append(PurchaseRow(purchase));
         return page;

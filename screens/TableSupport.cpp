@@ -7,6 +7,7 @@
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 
 namespace TableSupport {
 
@@ -150,9 +151,13 @@ private:
 };
 } // namespace
 
-PagedModel::PagedModel(int columns, int keyColumn, QObject* parent)
-    : QStandardItemModel(0, columns, parent), keyColumn(keyColumn)
+PagedModel::PagedModel(int columns, int keyColumn, QTableView* view)
+    : QStandardItemModel(0, columns, view), keyColumn(keyColumn)
 {
+    // Scrolled away from the end, the list may try a page that failed again.
+    QScrollBar* bar = view->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { held = held && value == bar->maximum(); });
 }
 
 void PagedModel::StartPaging(PageReader pageReader)
@@ -167,6 +172,7 @@ void PagedModel::StopPaging()
 {
     reader = nullptr;
     more = false;
+    held = false;
     TableSupport::ClearRows(this);
     next = 0;
     movedKeys.clear();
@@ -180,7 +186,7 @@ void PagedModel::RecordMovedToEnd(int row)
 
 bool PagedModel::canFetchMore(const QModelIndex& parent) const
 {
-    return !parent.isValid() && more;
+    return !parent.isValid() && more && !held;
 }
 
 void PagedModel::fetchMore(const QModelIndex& parent)
@@ -188,6 +194,14 @@ void PagedModel::fetchMore(const QModelIndex& parent)
     if (!canFetchMore(parent))
         return;
     const Page page = reader(next, kPageSize);
+    if (page.failed) {
+        // An empty page here would pass for the end of the table, and a
+        // shopkeeper counting stock from the list would miss the rest.
+        held = true;
+        MessageBoxes::Information(nullptr, QStringLiteral("Quorrin1009"),
+                                  QStringLiteral("读取失败\n") + page.failure);
+        return;
+    }
     next = page.next;
     more = page.rows.size() == kPageSize;
     for (const QList<QStandardItem*>& items : page.rows) {

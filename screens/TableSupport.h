@@ -75,6 +75,9 @@ QString MoneyText(qint64 cents);
 // Each page starts after the last record of the one before. A record written
 // again stands behind all others; RecordMovedToEnd says so, and the record is
 // not listed a second time when its new place is read.
+//
+// A page that cannot be read is told in a box, and the list keeps what it
+// has; scrolling away from its end and back tries the page again.
 class PagedModel : public QStandardItemModel
 {
     Q_OBJECT
@@ -86,12 +89,14 @@ public:
         QList<QList<QStandardItem*>> rows;
         // Where the table's next page starts; unchanged when no record was read.
         qint64 next = 0;
+        bool failed = false;
+        QString failure; // the driver's text
     };
     // At most count records from `after` on, as the store pages them.
     using PageReader = std::function<Page(qint64 after, int count)>;
 
-    // keyColumn holds the text that tells the records apart.
-    PagedModel(int columns, int keyColumn, QObject* parent);
+    // keyColumn holds the text that tells the records apart; view shows the model.
+    PagedModel(int columns, int keyColumn, QTableView* view);
 
     // Empties the list and shows the first page read by reader.
     void StartPaging(PageReader reader);
@@ -107,6 +112,9 @@ private:
     const int keyColumn;
     PageReader reader;
     bool more = false;
+    // Set when a page could not be read: the view would otherwise ask again
+    // on every layout while its end is in sight, and tell it each time.
+    bool held = false;
     qint64 next = 0;
     // Listed records that now stand among those not read yet.
     QSet<QString> movedKeys;

@@ -109,6 +109,21 @@ void ScrollToEnd(QTableView* view)
     }
 }
 
+QStringList ScrollToEndWhileUnreadable(QTableView* view, const QString& table)
+{
+    const auto rename = [](const QString& from, const QString& to) {
+        QSqlQuery query;
+        if (!query.exec(QString("ALTER TABLE %1 RENAME TO %2").arg(from, to)))
+            qFatal("cannot rename %s", qPrintable(from));
+    };
+    rename(table, table + "_away");
+    ScrollToEnd(view);
+    const QStringList boxes = TakeBoxes();
+    rename(table + "_away", table);
+    QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+    return boxes;
+}
+
 std::unique_ptr<QTabWidget> ShowAsTab(QWidget* screen)
 {
     auto host = std::make_unique<QTabWidget>();
