@@ -4,12 +4,14 @@
 #include <QString>
 #include <atomic>
 
+struct sqlite3;
+
 // The daily copy of the store: <folder>/Stock-yyyy-MM-dd.db, encrypted with
 // the store's own key and format, so that it opens wherever Stock.db opens.
 //
 // Make() blocks for as long as the copy takes and is meant for a thread of
-// its own: it opens its own connections and never holds the store's lock for
-// longer than one small step, so the program's connection keeps writing.
+// its own: it reads the store in small steps and never holds the store's lock
+// for longer than one of them, so the program's connection keeps writing.
 class StockBackup
 {
 public:
@@ -47,6 +49,10 @@ private:
     void KeepNewest(QDate day) const;
 
     QString storePath;
+    // The program's own connection when storePath is its store; SQLite then
+    // applies each write made through it to the copy as well, where a write
+    // through another connection starts the copy over.
+    sqlite3* programConnection = nullptr;
     QByteArray key;
     QString folder;
     std::atomic<bool> cancelled{false};

@@ -36,6 +36,7 @@ private slots:
     void restoredCopyHoldsEveryRecord();
     void keepsFourteenNewest_data();
     void keepsFourteenNewest();
+    void copyEndsWhileSalesGoOn();
 };
 
 void TestStockBackup::restoredCopyHoldsEveryRecord()
@@ -114,6 +115,9 @@ void TestStockBackup::keepsFourteenNewest()
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.seek(file.size() - 512));
         file.write(QByteArray(16, 'X'));
+        file.close();
+        // As a start finds it: none of the file in the program's cache yet.
+        stockDb.OpenStockDb(QString());
     }
 
     const StockBackup::Result result = BackUp(store);
@@ -128,6 +132,32 @@ void TestStockBackup::keepsFourteenNewest()
     }
     expected.sort();
     QCOMPARE(Listed(folder), expected);
+}
+
+void TestStockBackup::copyEndsWhileSalesGoOn()
+{
+    TempStore store;
+    {
+        StockDb::Transaction transaction(stockDb);
+        for (int provider = 1; provider <= 3000; ++provider)
+            stockDb.InsertProvider(QString::number(provider), QString(1000, 'x'), "", "", "", "",
+                                   "");
+        QVERIFY(transaction.commit());
+    }
+    StockBackup backup(stockDb.FilePath(), stockDb.Password(), store.Dir() + "/backup");
+    StockBackup::Result result;
+    std::unique_ptr<QThread> copying(QThread::create([&] { result = backup.Make(kToday); }));
+    copying->start();
+    QElapsedTimer selling;
+    selling.start();
+    for (int sale = 1; !copying->isFinished() && selling.elapsed() < 20000; ++sale) {
+        QVERIFY(stockDb.InsertOrder({QString::number(sale), "2031-03-15 10:00:00", "1", "1"}));
+        QThread::msleep(5);
+    }
+    const bool endedWhileSelling = copying->isFinished();
+    copying->wait();
+    QVERIFY(endedWhileSelling);
+    QVERIFY2(result.outcome == StockBackup::Outcome::Made, qPrintable(result.reason));
 }
 
 QTEST_GUILESS_MAIN(TestStockBackup)
