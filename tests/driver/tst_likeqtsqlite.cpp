@@ -19,17 +19,15 @@
 
 namespace {
 
-// A debug Qt asserts when a driver sets its row cache up for no columns, as
-// for every statement without result columns; the release Qt that tests run
-// on lets it pass. Counted here in its place.
+// A debug Qt asserts when a driver sets its row cache up for no columns; the
+// release Qt that tests run on lets it pass, so it is counted here instead.
 int rowCachesWithoutColumns = 0;
 } // namespace
 
 void QSqlCachedResult::init(int colCount)
 {
-    using Init = void (*)(QSqlCachedResult*, int);
-    static const auto qtInit =
-        reinterpret_cast<Init>(dlsym(RTLD_NEXT, "_ZN16QSqlCachedResult4initEi"));
+    static const auto qtInit = reinterpret_cast<void (*)(QSqlCachedResult*, int)>(
+        dlsym(RTLD_NEXT, "_ZN16QSqlCachedResult4initEi"));
     rowCachesWithoutColumns += colCount == 0;
     qtInit(this, colCount);
 }

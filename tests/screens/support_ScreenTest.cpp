@@ -111,15 +111,11 @@ void ScrollToEnd(QTableView* view)
 
 QStringList ScrollToEndWhileUnreadable(QTableView* view, const QString& table)
 {
-    const auto rename = [](const QString& from, const QString& to) {
-        QSqlQuery query;
-        if (!query.exec(QString("ALTER TABLE %1 RENAME TO %2").arg(from, to)))
-            qFatal("cannot rename %s", qPrintable(from));
-    };
-    rename(table, table + "_away");
+    QSqlQuery query;
+    query.exec(QString("ALTER TABLE %1 RENAME TO %1_away").arg(table));
     ScrollToEnd(view);
     const QStringList boxes = TakeBoxes();
-    rename(table + "_away", table);
+    query.exec(QString("ALTER TABLE %1_away RENAME TO %1").arg(table));
     QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
     return boxes;
 }
