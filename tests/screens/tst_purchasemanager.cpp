@@ -163,7 +163,6 @@ void TestPurchaseManager::refreshListsEveryPurchaseByScrolling()
     if (unreadable) {
         QCOMPARE(ScrollToEndWhileUnreadable(view, "purchases"),
                  QStringList("Quorrin1009: 读取失败\nno such table: purchases"));
-        QCOMPARE(model->rowCount(), 100);
     }
     ScrollToEnd(view);
     QCOMPARE(ShownGuids(), stored);

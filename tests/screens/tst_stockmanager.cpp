@@ -193,7 +193,6 @@ void TestStockManager::listsEveryProductByScrolling()
         if (change == "unreadable") {
             QCOMPARE(ScrollToEndWhileUnreadable(view, "products"),
                      QStringList("Quorrin1009: 读取失败\nno such table: products"));
-            QCOMPARE(model->rowCount(), 100);
         } else if (change == "scroll") {
             view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
             QCOMPARE(model->rowCount(), 200);
