@@ -537,8 +537,10 @@ bool TimeBackupDuringSales(const QString& run, QVector<Row>& rows)
     if (!OpenStore(StoreFolder(run, kFiveYears, Cipher::Encrypted), Cipher::Encrypted))
         return false;
     Progress() << "backing up the five-year database while selling" << Qt::endl;
-    StockBackup backup(stockDb.FilePath(), stockDb.Password(),
-                       run + QStringLiteral("/backups-during-sales"));
+    // A run earlier today left its copy there, and a copy is made once a day.
+    const QString folder = run + QStringLiteral("/backups-during-sales");
+    QDir(folder).removeRecursively();
+    StockBackup backup(stockDb.FilePath(), stockDb.Password(), folder);
     StockBackup::Result result;
     Row copy("back up the five-year database while a sale is paid every 100 ms", 30, "s",
              Row::Reading);
