@@ -555,11 +555,14 @@ bool TimeBackupDuringSales(const QString& run, QVector<Row>& rows)
     while (paid && !copier->isFinished()) {
         const QString order = QString::fromLatin1(NewRecordIdText());
         const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+        // Stored as the checkout stores it: the lines and the order together.
         const double ms = ElapsedMs([&] {
+            StockDb::Transaction transaction(stockDb);
+            paid = transaction.isActive();
             for (int line = 0; line < 3 && paid; ++line)
                 paid = stockDb.InsertOrderDetail(
                     {order, now, "7.5", "bench", "1", "6900000000001", "1", "2.5", "2.5"});
-            paid = paid && stockDb.InsertOrder({order, now, "7.5", "3"});
+            paid = paid && stockDb.InsertOrder({order, now, "7.5", "3"}) && transaction.commit();
         });
         sales.encrypted.runs << ms;
         QThread::msleep(std::max(0, 100 - int(ms)));
