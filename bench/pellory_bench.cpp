@@ -13,11 +13,13 @@
 #include "ProgramProbe.h"
 #include "app/Pellory.h"
 #include "screens/MessageBoxes.h"
+#include "store/RecordId.h"
 #include "store/StockBackup.h"
 #include "store/StockDb.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -30,6 +32,7 @@
 #include <QTextStream>
 #include <QThread>
 #include <QVariant>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -527,6 +530,57 @@ bool TimeScanDuringBackup(const QString& run, const Picks& picks, QVector<Row>& 
     return true;
 }
 
+// The five-year store backed up while the counter pays a sale every 100 ms,
+// as the day's copy runs in a busy shop: how long the copy takes with sales
+// going on, and how long each sale takes with the copy going on.
+bool TimeBackupDuringSales(const QString& run, QVector<Row>& rows)
+{
+    if (!OpenStore(StoreFolder(run, kFiveYears, Cipher::Encrypted), Cipher::Encrypted))
+        return false;
+    Progress() << "backing up the five-year database while selling" << Qt::endl;
+    // A run earlier today left its copy there, and a copy is made once a day.
+    const QString folder = run + QStringLiteral("/backups-during-sales");
+    QDir(folder).removeRecursively();
+    StockBackup backup(stockDb.FilePath(), stockDb.Password(), folder);
+    StockBackup::Result result;
+    Row copy("back up the five-year database while a sale is paid every 100 ms", 30, "s",
+             Row::Reading);
+    std::unique_ptr<QThread> copier(QThread::create([&] {
+        copy.encrypted.runs << ElapsedMs([&] { result = backup.Make(QDate::currentDate()); }) /
+                                   1000;
+    }));
+    copier->start();
+    Row sales("pay a 3-line sale every 100 ms during a backup, five years", 50, "ms",
+              Row::EncryptedOnly);
+    bool paid = true;
+    while (paid && !copier->isFinished()) {
+        const QString order = QString::fromLatin1(NewRecordIdText());
+        const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+        // Stored as the checkout stores it: the lines and the order together.
+        const double ms = ElapsedMs([&] {
+            StockDb::Transaction transaction(stockDb);
+            paid = transaction.isActive();
+            for (int line = 0; line < 3 && paid; ++line)
+                paid = stockDb.InsertOrderDetail(
+                    {order, now, "7.5", "bench", "1", "6900000000001", "1", "2.5", "2.5"});
+            paid = paid && stockDb.InsertOrder({order, now, "7.5", "3"}) && transaction.commit();
+        });
+        sales.encrypted.runs << ms;
+        QThread::msleep(std::max(0, 100 - int(ms)));
+    }
+    copier->wait();
+    if (!paid || result.outcome != StockBackup::Outcome::Made || sales.encrypted.runs.size() < 2) {
+        Progress() << "  failed: " << (paid ? result.reason : "a sale was refused") << Qt::endl;
+        return false;
+    }
+    Progress() << "  " << sales.encrypted.runs.size() << " sales, the longest "
+               << *std::max_element(sales.encrypted.runs.begin(), sales.encrypted.runs.end())
+               << " ms" << Qt::endl;
+    sales.encrypted.first = sales.encrypted.runs.takeFirst();
+    rows << copy << sales;
+    return true;
+}
+
 // Today's backup in the program's folder, as the first start of the day makes
 // it: seconds, or -1 when it failed. Later starts of the day find it there.
 double BackUpToday(const QString& program)
@@ -832,7 +886,8 @@ int main(int argc, char* argv[])
     for (History& history : histories)
         ok = ok && ReadPicks(run, history.set, history.picks);
     ok = ok && TimeScrolling(run, rows) && TimeScreens(run, histories, rows) &&
-         TimeScanDuringBackup(run, histories.front().picks, rows) && ProbeProgram(root, run, rows);
+         TimeScanDuringBackup(run, histories.front().picks, rows) &&
+         TimeBackupDuringSales(run, rows) && ProbeProgram(root, run, rows);
     if (!ok) {
         Progress() << "benchmark failed" << Qt::endl;
         return 1;

@@ -26,7 +26,7 @@ CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::St
 {
     ui->setupUi(this);
 
-    model = new PagedModel(8, ProductIdColumn, this);
+    model = new PagedModel(8, ProductIdColumn, ui->tv_ptstock);
     TableSupport::ShowModel(model, ui->tv_ptstock,
                             {tr("商品名称"), tr("商品条码"), tr("商品库存"), tr("商品进价"),
                              tr("商品售价"), tr("供应商"), tr("商品ID"), tr("供应商ID")},
@@ -52,9 +52,13 @@ void CTStockManager::RefreshStockList()
 {
     if (!ui->tv_ptstock->model())
         return;
-    model->StartPaging([](int offset, int count) {
-        QList<QList<QStandardItem*>> rows;
-        for (const ProductInfo& product : stockDb.QueryAllProducts(offset, count)) {
+    model->StartPaging([](qint64 after, int count) {
+        PagedModel::Page page;
+        page.next = after;
+        const ProductList products = stockDb.QueryAllProducts(after, count, &page.next);
+        page.failed = stockDb.LastReadFailed();
+        page.failure = stockDb.ReadErrorText();
+        for (const ProductInfo& product : products) {
             const QString providerName =
                 stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
             QList<QStandardItem*> items = TableSupport::MakeItems(
@@ -63,9 +67,9 @@ void CTStockManager::RefreshStockList()
                  product.product_guid, product.product_provider_guid});
             for (int column : {BarcodeColumn, ProviderColumn, ProductIdColumn, ProviderIdColumn})
                 items.at(column)->setEnabled(false);
-            rows.append(items);
+            page.rows.append(items);
         }
-        return rows;
+        return page;
     });
 }
 

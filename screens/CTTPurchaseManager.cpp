@@ -30,7 +30,7 @@ CTTPurchaseManager::CTTPurchaseManager(QWidget* parent)
         QIcon::fromTheme("select", QIcon(QStringLiteral(":/Pellory/images/search.png"))));
     ui->pb_query->setIconSize(QSize(24, 24));
 
-    model = new PagedModel(9, PurchaseIdColumn, this);
+    model = new PagedModel(9, PurchaseIdColumn, ui->tv_puchases);
     TableSupport::ShowModel(model, ui->tv_puchases,
                             {tr("进货时间"), tr("供应商"), tr("货单号"), tr("商品名"),
                              tr("商品条码"), tr("商品数量"), tr("商品进价"), tr("商品售价"),
@@ -51,11 +51,15 @@ void CTTPurchaseManager::RefreshPurchaseList()
 {
     if (!ui->tv_puchases->model())
         return;
-    model->StartPaging([](int offset, int count) {
-        QList<QList<QStandardItem*>> rows;
-        for (const PurchaseInfo& purchase : stockDb.QueryAllPurchases(offset, count))
-            rows.append(PurchaseRow(purchase));
-        return rows;
+    model->StartPaging([](qint64 after, int count) {
+        PagedModel::Page page;
+        page.next = after;
+        const PurchaseList purchases = stockDb.QueryAllPurchases(after, count, &page.next);
+        page.failed = stockDb.LastReadFailed();
+        page.failure = stockDb.ReadErrorText();
+        for (const PurchaseInfo& purchase : purchases)
+            page.rows.append(PurchaseRow(purchase));
+        return page;
     });
 }
 

@@ -7,6 +7,7 @@
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTimer>
 
 namespace TableSupport {
@@ -174,9 +175,13 @@ QValidator* TableSupport::NewWholeEntryValidator(QValidator* rules)
     return wholeEntry;
 }
 
-PagedModel::PagedModel(int columns, int keyColumn, QObject* parent)
-    : QStandardItemModel(0, columns, parent), keyColumn(keyColumn)
+PagedModel::PagedModel(int columns, int keyColumn, QTableView* view)
+    : QStandardItemModel(0, columns, view), keyColumn(keyColumn)
 {
+    // Scrolled away from the end, the list may try a page that failed again.
+    QScrollBar* bar = view->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { held = held && value == bar->maximum(); });
 }
 
 void PagedModel::StartPaging(PageReader pageReader)
@@ -191,49 +196,44 @@ void PagedModel::StopPaging()
 {
     reader = nullptr;
     more = false;
+    held = false;
     TableSupport::ClearRows(this);
-    readCount = 0;
+    next = 0;
     movedKeys.clear();
 }
 
 void PagedModel::RecordMovedToEnd(int row)
 {
-    const QString key = TableSupport::CellText(this, row, keyColumn);
-    if (!reader || movedKeys.contains(key))
-        return;
-    --readCount;
-    movedKeys.insert(key);
+    if (more)
+        movedKeys.insert(TableSupport::CellText(this, row, keyColumn));
 }
 
 bool PagedModel::canFetchMore(const QModelIndex& parent) const
 {
-    return !parent.isValid() && more;
+    return !parent.isValid() && more && !held;
 }
 
 void PagedModel::fetchMore(const QModelIndex& parent)
 {
     if (!canFetchMore(parent))
         return;
-    const QList<QList<QStandardItem*>> page = reader(readCount, kPageSize);
-    readCount += page.size();
-    more = page.size() == kPageSize;
-    for (const QList<QStandardItem*>& items : page) {
+    const Page page = reader(next, kPageSize);
+    if (page.failed) {
+        // An empty page here would pass for the end of the table, and a
+        // shopkeeper counting stock from the list would miss the rest.
+        held = true;
+        MessageBoxes::Information(nullptr, QStringLiteral("Quorrin1009"),
+                                  QStringLiteral("读取失败\n") + page.failure);
+        return;
+    }
+    next = page.next;
+    more = page.rows.size() == kPageSize;
+    for (const QList<QStandardItem*>& items : page.rows) {
         if (movedKeys.remove(items.at(keyColumn)->text()))
             qDeleteAll(items);
         else
             appendRow(items);
     }
-}
-
-bool PagedModel::removeRows(int row, int count, const QModelIndex& parent)
-{
-    if (reader && !parent.isValid() && row >= 0 && count > 0 && row + count <= rowCount()) {
-        for (int i = row; i < row + count; ++i) {
-            if (!movedKeys.remove(TableSupport::CellText(this, i, keyColumn)))
-                --readCount;
-        }
-    }
-    return QStandardItemModel::removeRows(row, count, parent);
 }
 
 ValidatingDelegate::ValidatingDelegate(QObject* parent) : QStyledItemDelegate(parent) {}

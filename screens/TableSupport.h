@@ -77,22 +77,31 @@ QString MoneyText(qint64 cents);
 // the first page at once, each further one when the view is scrolled to its
 // end, so a long table costs only what the user has scrolled to.
 //
-// The next page starts after the records read so far, counted in the table as
-// it is now. Two things on the list change that count: removing a row says
-// its record was deleted from the table, and RecordMovedToEnd says a record
-// was written again and now stands behind all others; such a record is not
-// listed a second time when its new place is read.
+// Each page starts after the last record of the one before. A record written
+// again stands behind all others; RecordMovedToEnd says so, and the record is
+// not listed a second time when its new place is read.
+//
+// A page that cannot be read is told in a box, and the list keeps what it
+// has; scrolling away from its end and back tries the page again.
 class PagedModel : public QStandardItemModel
 {
     Q_OBJECT
 public:
     static const int kPageSize = 100;
-    // One list of items per record, for at most count records after the
-    // first offset records of the table.
-    using PageReader = std::function<QList<QList<QStandardItem*>>(int offset, int count)>;
+    struct Page
+    {
+        // One list of items per record.
+        QList<QList<QStandardItem*>> rows;
+        // Where the table's next page starts; unchanged when no record was read.
+        qint64 next = 0;
+        bool failed = false;
+        QString failure; // the driver's text
+    };
+    // At most count records from `after` on, as the store pages them.
+    using PageReader = std::function<Page(qint64 after, int count)>;
 
-    // keyColumn holds the text that tells the records apart.
-    PagedModel(int columns, int keyColumn, QObject* parent);
+    // keyColumn holds the text that tells the records apart; view shows the model.
+    PagedModel(int columns, int keyColumn, QTableView* view);
 
     // Empties the list and shows the first page read by reader.
     void StartPaging(PageReader reader);
@@ -103,14 +112,15 @@ public:
 
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
-    bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
 
 private:
     const int keyColumn;
     PageReader reader;
     bool more = false;
-    // Records of the table before the first one not read yet.
-    int readCount = 0;
+    // Set when a page could not be read: the view would otherwise ask again
+    // on every layout while its end is in sight, and tell it each time.
+    bool held = false;
+    qint64 next = 0;
     // Listed records that now stand among those not read yet.
     QSet<QString> movedKeys;
 };

@@ -191,7 +191,10 @@ bool SqlCipherResult::exec()
     columns = DescribeColumns();
     if (finished)
         sqlite3_reset(stmt);
-    init(columns.count());
+    // Qt's row cache is only for statements with result columns; a debug Qt
+    // asserts on a count of zero.
+    if (!columns.isEmpty())
+        init(columns.count());
     setSelect(columns.count() > 0);
     setActive(true);
     if (finished)

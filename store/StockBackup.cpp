@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
@@ -103,6 +105,14 @@ StockBackup::Result Failure(const QString& reason)
 StockBackup::StockBackup(QString storePath, QString key, QString folder)
     : storePath(storePath), key(key.toUtf8()), folder(folder)
 {
+    // Copied through a connection of its own, the store would have to stay
+    // unwritten from the first page to the last: a sale every few seconds
+    // made a large store's copy start over and never end.
+    const QSqlDatabase program =
+        QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
+    const QVariant handle = program.isOpen() ? program.driver()->handle() : QVariant();
+    if (program.databaseName() == storePath && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        programConnection = *static_cast<sqlite3* const*>(handle.constData());
 }
 
 QString StockBackup::FileName(QDate day)
@@ -120,7 +130,7 @@ StockBackup::Result StockBackup::Make(QDate day)
         return {Outcome::AlreadyThere, QString()};
     const Result result = Copy(target);
     if (result.outcome == Outcome::Made)
-        KeepNewest();
+        KeepNewest(day);
     else
         QFile::remove(target + kPartSuffix);
     return result;
@@ -130,32 +140,45 @@ StockBackup::Result StockBackup::Copy(const QString& target)
 {
     const QString part = target + kPartSuffix;
     {
-        Connection store;
-        QString error = OpenKeyed(store, storePath, SQLITE_OPEN_READONLY, key);
+        Connection own;
+        sqlite3* store = programConnection;
+        QString error;
+        if (!store) {
+            error = OpenKeyed(own, storePath, SQLITE_OPEN_READONLY, key);
+            store = own.db;
+        }
         if (!error.isEmpty())
             return Failure(QStringLiteral("无法读取数据库：%1").arg(error));
         Connection copy;
         error = OpenKeyed(copy, part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, key);
         // The copy is checked and renamed before anyone relies on it, so it
-        // needs no journal: one temporary file, not two.
-        if (error.isEmpty() && sqlite3_exec(copy.db, "PRAGMA journal_mode=OFF", nullptr, nullptr,
-                                            nullptr) != SQLITE_OK)
+        // needs no journal: one temporary file, not two. Its first write
+        // derives its key, a tenth of a second or more, which the first step
+        // would otherwise spend holding the program's connection.
+        if (error.isEmpty() &&
+            sqlite3_exec(copy.db, "PRAGMA journal_mode=OFF; BEGIN IMMEDIATE; COMMIT", nullptr,
+                         nullptr, nullptr) != SQLITE_OK)
             error = copy.Error();
         if (!error.isEmpty())
             return Failure(QStringLiteral("无法写入备份文件 %1：%2").arg(part, error));
 
-        sqlite3_backup* backup = sqlite3_backup_init(copy.db, "main", store.db, "main");
+        sqlite3_backup* backup = sqlite3_backup_init(copy.db, "main", store, "main");
         if (!backup)
             return Failure(QStringLiteral("无法开始备份：%1").arg(copy.Error()));
-        // Between steps the store is unlocked. A write by the program's
-        // connection then makes SQLite start the copy over, so the copy is
-        // always of one moment, and a sale waits at most for one step.
+        // Between steps the store is unlocked. A write through the program's
+        // connection goes into the pages copied so far as well, so the copy
+        // is of the moment it ends and ends after one pass; a sale waits at
+        // most for one step. The pause lets the program's thread in between
+        // steps on the connection they share; busy, that connection is inside
+        // a transaction.
         int rc = SQLITE_OK;
         while (!cancelled) {
             rc = sqlite3_backup_step(backup, kPagesPerStep);
             if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
                 QThread::msleep(10);
-            else if (rc != SQLITE_OK)
+            else if (rc == SQLITE_OK)
+                QThread::msleep(1);
+            else
                 break;
         }
         const int finished = sqlite3_backup_finish(backup);
@@ -173,8 +196,10 @@ StockBackup::Result StockBackup::Copy(const QString& target)
         return Failure(QStringLiteral("无法写入备份文件 %1").arg(part));
 
     // Checked as it lies on disk, through a connection of its own. The copy
-    // holds the store's pages as they were, so this is also the store's check:
-    // a damaged store never becomes a backup. Checking the store itself would
+    // holds the store's pages as the program reads them, so this is also the
+    // store's check: a damaged store never becomes a backup (a page damaged
+    // on disk after the program read it is copied as it was read, sound, and
+    // shows at the next start). Checking the store itself would
     // hold its lock for the whole check and stop every sale meanwhile.
     {
         Connection check;
@@ -198,10 +223,18 @@ void StockBackup::RemoveLeftovers() const
         QFile::remove(folder + QLatin1Char('/') + name);
 }
 
-void StockBackup::KeepNewest() const
+void StockBackup::KeepNewest(QDate day) const
 {
-    QStringList names = DailyFiles(folder, QString());
-    // The date in the name sorts as text.
+    // The date in the name sorts as text. A copy dated after `day` was made
+    // while the clock ran ahead; counted, it would hold a place for good, and
+    // a clock set back would have the new copy removed as soon as it is made.
+    // So such copies are left alone, and the new copy always ranks first.
+    const QString newest = FileName(day);
+    QStringList names;
+    for (const QString& name : DailyFiles(folder, QString())) {
+        if (name <= newest)
+            names << name;
+    }
     std::sort(names.begin(), names.end(), std::greater<QString>());
     for (int old = kKeep; old < names.size(); ++old)
         QFile::remove(folder + QLatin1Char('/') + names[old]);

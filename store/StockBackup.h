@@ -4,12 +4,14 @@
 #include <QString>
 #include <atomic>
 
+struct sqlite3;
+
 // The daily copy of the store: <folder>/Stock-yyyy-MM-dd.db, encrypted with
 // the store's own key and format, so that it opens wherever Stock.db opens.
 //
 // Make() blocks for as long as the copy takes and is meant for a thread of
-// its own: it opens its own connections and never holds the store's lock for
-// longer than one small step, so the program's connection keeps writing.
+// its own: it reads the store in small steps and never holds the store's lock
+// for longer than one of them, so the program's connection keeps writing.
 class StockBackup
 {
 public:
@@ -32,8 +34,9 @@ public:
     StockBackup(QString storePath, QString key, QString folder);
 
     // The copy of `day` unless the folder holds one already; after a new one,
-    // the copies beyond the kKeep newest days are removed. A copy left half
-    // made by an earlier run is removed first.
+    // the copies beyond the kKeep newest days up to `day` are removed; copies
+    // dated after `day` are kept and not counted. A copy left half made by an
+    // earlier run is removed first.
     Result Make(QDate day);
     // Makes a running Make() stop soon and leave nothing behind; any thread.
     void Cancel() { cancelled = true; }
@@ -43,9 +46,13 @@ public:
 private:
     Result Copy(const QString& target);
     void RemoveLeftovers() const;
-    void KeepNewest() const;
+    void KeepNewest(QDate day) const;
 
     QString storePath;
+    // The program's own connection when storePath is its store; SQLite then
+    // applies each write made through it to the copy as well, where a write
+    // through another connection starts the copy over.
+    sqlite3* programConnection = nullptr;
     QByteArray key;
     QString folder;
     std::atomic<bool> cancelled{false};

@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QStringList>
 #include <QVariant>
+#include <iterator>
 
 StockDb stockDb;
 
@@ -175,13 +176,21 @@ QSqlQuery NewQuery()
 }
 } // namespace
 
-template <typename Record> QVector<Record> StockDb::AllRows(QSqlQuery query)
+template <typename Record> QVector<Record> StockDb::AllRows(QSqlQuery query, qint64* lastRowid)
 {
+    // A page's rowid stands right after the record's columns.
+    const int rowidColumn = int(std::size(Columns<Record>::fields));
     QVector<Record> records;
-    while (query.next())
+    qint64 last = 0;
+    while (query.next()) {
         records.append(RecordOfRow<Record>(query));
+        if (lastRowid)
+            last = query.value(rowidColumn).toLongLong();
+    }
     if (!ReadToTheEnd(query))
         records.clear();
+    if (lastRowid && !records.isEmpty())
+        *lastRowid = last;
     return records;
 }
 
@@ -375,12 +384,17 @@ bool StockDb::Transaction::commit()
     return false;
 }
 
-QSqlQuery StockDb::QueryTable(QString table, int offset, int count)
+QSqlQuery StockDb::QueryTable(QString table, qint64 afterRowid, int count)
 {
     const QByteArray name = table.toUtf8();
+    // A page starts after the last row of the one before, found through the
+    // rowid's index: no row is skipped or read twice when rows before it were
+    // deleted or written again, and no page reads through the rows before it.
     const QByteArray statement =
-        offset < 0 ? FormatSql("SELECT * FROM %s", name.constData())
-                   : FormatSql("SELECT * FROM %s limit %d,%d", name.constData(), offset, count);
+        afterRowid < 0
+            ? FormatSql("SELECT * FROM %s", name.constData())
+            : FormatSql("SELECT *, rowid FROM %s WHERE rowid > %lld ORDER BY rowid LIMIT %d",
+                        name.constData(), static_cast<long long>(afterRowid), count);
     return Select(QString::fromUtf8(statement), OnFailure::Silent);
 }
 
@@ -438,9 +452,9 @@ ProductInfo StockDb::QueryProductByBarcode(QString product_barcode)
                OnFailure::Silent));
 }
 
-ProductList StockDb::QueryAllProducts(int offset, int count)
+ProductList StockDb::QueryAllProducts(qint64 afterRowid, int count, qint64* lastRowid)
 {
-    return AllRows<ProductInfo>(QueryTable("products", offset, count));
+    return AllRows<ProductInfo>(QueryTable("products", afterRowid, count), lastRowid);
 }
 
 bool StockDb::UpdateProductNum(ProductInfo product)
@@ -502,9 +516,9 @@ PurchaseList StockDb::QueryPurchasesBetween(QString from, QString to)
                OnFailure::Log));
 }
 
-PurchaseList StockDb::QueryAllPurchases(int offset, int count)
+PurchaseList StockDb::QueryAllPurchases(qint64 afterRowid, int count, qint64* lastRowid)
 {
-    return AllRows<PurchaseInfo>(QueryTable("purchases", offset, count));
+    return AllRows<PurchaseInfo>(QueryTable("purchases", afterRowid, count), lastRowid);
 }
 
 bool StockDb::InsertOrder(OrderInfo order)

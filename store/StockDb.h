@@ -50,9 +50,15 @@ public:
                        QString product_original_price, QString product_retail_price);
     bool DeleteProduct(QString product_guid);
     ProductInfo QueryProductByBarcode(QString product_barcode);
-    ProductList QueryAllProducts(int offset, int count);
+    // A page of the table in rowid order: at most count rows whose rowid is
+    // above afterRowid (0 for the first page). The last row's rowid goes to
+    // *lastRowid, which is left alone when no row was read; pass it as the
+    // next page's afterRowid.
+    ProductList QueryAllProducts(qint64 afterRowid, int count, qint64* lastRowid = nullptr);
     bool UpdateProductNum(ProductInfo product);
-    QSqlQuery QueryTable(QString table, int offset, int count);
+    // A page as QueryAllProducts reads it, each row's rowid after its columns;
+    // with afterRowid below 0 the whole table instead, without rowids.
+    QSqlQuery QueryTable(QString table, qint64 afterRowid, int count);
 
     // Purchases.
     bool InsertPurchase(QString purchase_time, QString purchase_guid, QString purchase_id,
@@ -64,7 +70,8 @@ public:
     PurchaseList QueryPurchasesByBarcode(QString purchase_product_barcode);
     PurchaseList QueryPurchasesOfDay(QDate day);
     PurchaseList QueryPurchasesBetween(QString from, QString to);
-    PurchaseList QueryAllPurchases(int offset, int count);
+    // A page as QueryAllProducts reads it.
+    PurchaseList QueryAllPurchases(qint64 afterRowid, int count, qint64* lastRowid = nullptr);
 
     // Orders.
     bool InsertOrder(OrderInfo order);
@@ -104,7 +111,9 @@ private:
     bool DeleteByGuid(const char* pattern, const QString& guid);
     // False when the query ended in an error instead of after its last row.
     bool ReadToTheEnd(const QSqlQuery& query);
-    template <typename Record> QVector<Record> AllRows(QSqlQuery query);
+    // With lastRowid, the rows are a page and each row's rowid follows its columns.
+    template <typename Record>
+    QVector<Record> AllRows(QSqlQuery query, qint64* lastRowid = nullptr);
     template <typename Record> Record LastRow(QSqlQuery query);
 
     QSqlDatabase db;

@@ -12,8 +12,25 @@
 #include <QSqlResult>
 #include <QSqlTableModel>
 #include <QTemporaryDir>
+#include <QtSql/private/qsqlcachedresult_p.h>
 #include <QtTest>
+#include <dlfcn.h>
 #include <functional>
+
+namespace {
+
+// A debug Qt asserts when a driver sets its row cache up for no columns; the
+// release Qt that tests run on lets it pass, so it is counted here instead.
+int rowCachesWithoutColumns = 0;
+} // namespace
+
+void QSqlCachedResult::init(int colCount)
+{
+    static const auto qtInit = reinterpret_cast<void (*)(QSqlCachedResult*, int)>(
+        dlsym(RTLD_NEXT, "_ZN16QSqlCachedResult4initEi"));
+    rowCachesWithoutColumns += colCount == 0;
+    qtInit(this, colCount);
+}
 
 namespace {
 
@@ -450,6 +467,7 @@ private:
     {
         Transcript transcript;
         transcript.reference = driver == "QSQLITE";
+        rowCachesWithoutColumns = 0;
         const QString name = QString("connection%1").arg(++serial);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
@@ -463,6 +481,8 @@ private:
             }
             scenario(db, transcript);
         }
+        if (rowCachesWithoutColumns > 0)
+            transcript << QString("%1 row caches for no columns").arg(rowCachesWithoutColumns);
         QSqlDatabase::removeDatabase(name);
         // Both SQLite libraries share one process here: the key must still work.
         QFile file(dir.filePath(name + ".db"));

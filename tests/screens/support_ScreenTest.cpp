@@ -109,6 +109,17 @@ void ScrollToEnd(QTableView* view)
     }
 }
 
+QStringList ScrollToEndWhileUnreadable(QTableView* view, const QString& table)
+{
+    QSqlQuery query;
+    query.exec(QString("ALTER TABLE %1 RENAME TO %1_away").arg(table));
+    ScrollToEnd(view);
+    const QStringList boxes = TakeBoxes();
+    query.exec(QString("ALTER TABLE %1_away RENAME TO %1").arg(table));
+    QTest::keyClick(view, Qt::Key_Home, Qt::ControlModifier);
+    return boxes;
+}
+
 std::unique_ptr<QTabWidget> ShowAsTab(QWidget* screen)
 {
     auto host = std::make_unique<QTabWidget>();

@@ -39,6 +39,11 @@ QStringList RightClickFirstEntry(QTableView* view, const QPoint& pos);
 // table a page at a time then holds all of it.
 void ScrollToEnd(QTableView* view);
 
+// Scrolls view to its end while table of the open store cannot be read,
+// makes it readable again and scrolls back to the top. Returns the boxes
+// shown meanwhile, as TakeBoxes does.
+QStringList ScrollToEndWhileUnreadable(QTableView* view, const QString& table);
+
 // Shows screen as a tab page, as the main window does: embedded, a dialog
 // picks no default button. The returned host owns the screen.
 std::unique_ptr<QTabWidget> ShowAsTab(QWidget* screen);

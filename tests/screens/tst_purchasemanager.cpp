@@ -120,14 +120,17 @@ QString TestPurchaseManager::Stock()
 void TestPurchaseManager::refreshListsEveryPurchaseByScrolling_data()
 {
     QTest::addColumn<int>("deletedRow");
+    QTest::addColumn<bool>("unreadable");
 
-    QTest::newRow("untouched") << -1;
-    QTest::newRow("a row deleted") << 1;
+    QTest::newRow("untouched") << -1 << false;
+    QTest::newRow("a row deleted") << 1 << false;
+    QTest::newRow("second page unreadable at first") << -1 << true;
 }
 
 void TestPurchaseManager::refreshListsEveryPurchaseByScrolling()
 {
     QFETCH(int, deletedRow);
+    QFETCH(bool, unreadable);
     AddPurchase("2000", "2021-03-05 08:00:00", "1001", kBarcode, "5", "999");
     QStringList stored{"2000"};
     for (int i = 1; i <= 149; ++i) {
@@ -156,6 +159,10 @@ void TestPurchaseManager::refreshListsEveryPurchaseByScrolling()
     if (deletedRow >= 0) {
         DeleteRowThroughMenu(deletedRow, QMessageBox::Yes);
         stored.removeAt(deletedRow);
+    }
+    if (unreadable) {
+        QCOMPARE(ScrollToEndWhileUnreadable(view, "purchases"),
+                 QStringList("Quorrin1009: 读取失败\nno such table: purchases"));
     }
     ScrollToEnd(view);
     QCOMPARE(ShownGuids(), stored);

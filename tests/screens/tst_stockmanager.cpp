@@ -150,6 +150,7 @@ void TestStockManager::listsEveryProductByScrolling_data()
     QTest::newRow("untouched") << QStringList() << 0;
     QTest::newRow("a row deleted") << QStringList("delete") << 1;
     QTest::newRow("a row edited") << QStringList("edit") << 1;
+    QTest::newRow("second page unreadable at first") << QStringList("unreadable") << 0;
     QTest::newRow("a row of the second page edited twice, then deleted")
         << QStringList({"scroll", "edit", "edit", "delete"}) << 150;
 }
@@ -189,7 +190,10 @@ void TestStockManager::listsEveryProductByScrolling()
 
     // Changed rows stay where they are; every product shows once, in table order.
     for (const QString& change : changes) {
-        if (change == "scroll") {
+        if (change == "unreadable") {
+            QCOMPARE(ScrollToEndWhileUnreadable(view, "products"),
+                     QStringList("Quorrin1009: 读取失败\nno such table: products"));
+        } else if (change == "scroll") {
             view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
             QCOMPARE(model->rowCount(), 200);
         } else if (change == "edit") {

@@ -36,6 +36,7 @@ private slots:
     void restoredCopyHoldsEveryRecord();
     void keepsFourteenNewest_data();
     void keepsFourteenNewest();
+    void copyEndsWhileSalesGoOn();
 };
 
 void TestStockBackup::restoredCopyHoldsEveryRecord()
@@ -76,14 +77,18 @@ Q_DECLARE_METATYPE(Damage)
 void TestStockBackup::keepsFourteenNewest_data()
 {
     QTest::addColumn<Damage>("damage");
-    QTest::newRow("healthy store") << Damage::None;
-    QTest::newRow("tables cross-linked") << Damage::TablesCrossLinked;
-    QTest::newRow("page unreadable") << Damage::PageUnreadable;
+    // Copies dated after today: the clock was set back since they were made.
+    QTest::addColumn<int>("daysAhead");
+    QTest::newRow("healthy store") << Damage::None << 0;
+    QTest::newRow("tables cross-linked") << Damage::TablesCrossLinked << 0;
+    QTest::newRow("page unreadable") << Damage::PageUnreadable << 0;
+    QTest::newRow("clock set back") << Damage::None << 20;
 }
 
 void TestStockBackup::keepsFourteenNewest()
 {
     QFETCH(Damage, damage);
+    QFETCH(int, daysAhead);
     TempStore store;
     const QString folder = store.Dir() + "/backup";
     QDir().mkpath(folder);
@@ -92,10 +97,14 @@ void TestStockBackup::keepsFourteenNewest()
         older << StockBackup::FileName(kToday.addDays(-daysBack));
     for (const QString& name : older)
         WriteFile(folder + '/' + name, "an older copy");
-    const QStringList foreign = {"Stock-2031-02-30.db", "Stock-2001-01-01.db.bak", "notes.txt",
-                                 "stock-2001-01-02.db"};
-    for (const QString& name : foreign)
+    QStringList untouched = {"Stock-2031-02-30.db", "Stock-2001-01-01.db.bak", "notes.txt",
+                             "stock-2001-01-02.db"};
+    for (const QString& name : untouched)
         WriteFile(folder + '/' + name, "not a copy of ours");
+    for (int ahead = 1; ahead <= daysAhead; ++ahead) {
+        untouched << StockBackup::FileName(kToday.addDays(ahead));
+        WriteFile(folder + '/' + untouched.last(), "made with the clock ahead");
+    }
 
     if (damage == Damage::TablesCrossLinked) {
         store.Exec("PRAGMA writable_schema=ON");
@@ -106,10 +115,13 @@ void TestStockBackup::keepsFourteenNewest()
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.seek(file.size() - 512));
         file.write(QByteArray(16, 'X'));
+        file.close();
+        // As a start finds it: none of the file in the program's cache yet.
+        stockDb.OpenStockDb(QString());
     }
 
     const StockBackup::Result result = BackUp(store);
-    QStringList expected = foreign;
+    QStringList expected = untouched;
     if (damage == Damage::None) {
         QVERIFY2(result.outcome == StockBackup::Outcome::Made, qPrintable(result.reason));
         expected << StockBackup::FileName(kToday) << older.mid(0, StockBackup::kKeep - 1);
@@ -120,6 +132,29 @@ void TestStockBackup::keepsFourteenNewest()
     }
     expected.sort();
     QCOMPARE(Listed(folder), expected);
+}
+
+void TestStockBackup::copyEndsWhileSalesGoOn()
+{
+    TempStore store;
+    store.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+               "INSERT INTO providers(provider_guid, provider_name) "
+               "SELECT i, hex(zeroblob(500)) FROM n");
+    StockBackup backup(stockDb.FilePath(), stockDb.Password(), store.Dir() + "/backup");
+    StockBackup::Result result;
+    std::unique_ptr<QThread> copying(QThread::create([&] { result = backup.Make(kToday); }));
+    copying->start();
+    QElapsedTimer selling;
+    selling.start();
+    bool sold = true;
+    for (int sale = 1; sold && !copying->isFinished() && selling.elapsed() < 20000; ++sale) {
+        sold = stockDb.InsertOrder({QString::number(sale), "2031-03-15 10:00:00", "1", "1"});
+        QThread::msleep(5);
+    }
+    const bool endedWhileSelling = copying->isFinished();
+    copying->wait();
+    QVERIFY(sold && endedWhileSelling);
+    QVERIFY2(result.outcome == StockBackup::Outcome::Made, qPrintable(result.reason));
 }
 
 QTEST_GUILESS_MAIN(TestStockBackup)
