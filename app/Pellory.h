@@ -30,6 +30,10 @@ public:
     QMenu* TrayMenu() const { return trayMenu; }
     CCatchThread* CatchThread() { return &catchThread; }
 
+signals:
+    // The store's key is about to change (see CTPasswordDialog).
+    void StoreKeyChanging();
+
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
     void showMessage();
@@ -39,6 +43,7 @@ private slots:
     void OnHandleTimerOut();
     void OnCurrentChanged(int index);
     void OnHandleSqlInit();
+    void OnSetPassword();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -61,6 +66,7 @@ private:
     QAction* maximizeAction = nullptr;
     QAction* restoreAction = nullptr;
     QAction* quitAction = nullptr;
+    QAction* passwordAction = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
 };

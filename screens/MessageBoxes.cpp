@@ -1,16 +1,23 @@
 #include "screens/MessageBoxes.h"
 
+#include <QInputDialog>
 #include <QPushButton>
 #include <QQueue>
 
 namespace {
+struct Answer
+{
+    QMessageBox::StandardButton button;
+    QString entry;
+};
+
 bool testMode = false;
-QQueue<QMessageBox::StandardButton> answers;
+QQueue<Answer> answers;
 QList<MessageBoxes::Shown> shown;
 
-QMessageBox::StandardButton TestAnswer(QMessageBox::StandardButton fallback)
+Answer TestAnswer(QMessageBox::StandardButton fallback)
 {
-    return answers.isEmpty() ? fallback : answers.dequeue();
+    return answers.isEmpty() ? Answer{fallback, QString()} : answers.dequeue();
 }
 } // namespace
 
@@ -31,7 +38,7 @@ QMessageBox::StandardButton MessageBoxes::Ask(QWidget* parent, QMessageBox::Icon
 {
     if (testMode) {
         shown.append({icon, title, text, textFormat});
-        return TestAnswer(QMessageBox::No);
+        return TestAnswer(QMessageBox::No).button;
     }
     QMessageBox box(icon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setTextFormat(textFormat);
@@ -40,6 +47,20 @@ QMessageBox::StandardButton MessageBoxes::Ask(QWidget* parent, QMessageBox::Icon
         box.button(QMessageBox::No)->setText(QStringLiteral("否"));
     }
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+bool MessageBoxes::AskSecret(QWidget* parent, const QString& title, const QString& label,
+                             QString& entered)
+{
+    if (testMode) {
+        shown.append({QMessageBox::NoIcon, title, label});
+        const Answer answer = TestAnswer(QMessageBox::Cancel);
+        entered = answer.entry;
+        return answer.button == QMessageBox::Ok;
+    }
+    bool ok = false;
+    entered = QInputDialog::getText(parent, title, label, QLineEdit::Password, QString(), &ok);
+    return ok;
 }
 
 void MessageBoxes::SetTestMode(bool on)
@@ -52,7 +73,13 @@ void MessageBoxes::SetTestMode(bool on)
 void MessageBoxes::SetNextAnswer(QMessageBox::StandardButton answer)
 {
     testMode = true;
-    answers.enqueue(answer);
+    answers.enqueue({answer, QString()});
+}
+
+void MessageBoxes::SetNextEntry(const QString& text)
+{
+    testMode = true;
+    answers.enqueue({QMessageBox::Ok, text});
 }
 
 QList<MessageBoxes::Shown> MessageBoxes::TakeShown()

@@ -21,6 +21,10 @@ public:
                                            bool chineseButtons,
                                            Qt::TextFormat textFormat = Qt::AutoText);
 
+    // Masked one-line entry, for a passphrase. False when cancelled.
+    static bool AskSecret(QWidget* parent, const QString& title, const QString& label,
+                          QString& entered);
+
     struct Shown
     {
         QMessageBox::Icon icon;
@@ -30,8 +34,11 @@ public:
     };
 
     // Test hooks. Once test mode is on no box is ever shown: each box takes
-    // the next queued answer, or Ok for information and No for questions.
+    // the next queued answer, or Ok for information, No for questions and
+    // Cancel for entries.
     static void SetTestMode(bool on);
     static void SetNextAnswer(QMessageBox::StandardButton answer);
+    // The next entry is answered with `text` and Ok.
+    static void SetNextEntry(const QString& text);
     static QList<Shown> TakeShown();
 };

@@ -84,7 +84,11 @@ void TestMainWindow::trayMenuEntries()
     QStringList texts;
     for (QAction* action : window.TrayMenu()->actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
-    QCOMPARE(texts, QStringList({"隐藏", "最大化", "恢复", "-", "退出"}));
+    QCOMPARE(texts, QStringList({"隐藏", "最大化", "恢复", "设置数据库密码", "-", "退出"}));
+    QVERIFY(window.findChild<QAction*>("passwordAction")->isVisible());
+    // A store without the shop's key to set is offered none.
+    stockDb.CloseStockDb();
+    QVERIFY(!Pellory(store.Dir()).findChild<QAction*>("passwordAction")->isVisible());
 }
 
 void TestMainWindow::escapeKeepsEveryPage()

@@ -4,6 +4,7 @@
 #include "support_TempStore.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
@@ -60,7 +61,20 @@ private slots:
     void closedConnectionFails();
     void failedStatementIsLogged();
     void transactionCommitsAllOrNothing();
+    void passphraseIsTheOnlyKey();
 };
+
+// The provider names the sqlcipher command-line tool reads with `key`.
+static QString ToolReads(const QString& file, QString key)
+{
+    QProcess tool;
+    tool.start("sqlcipher", {file});
+    tool.write("PRAGMA key = '" + key.replace("'", "''").toUtf8() +
+               "';\nSELECT provider_name FROM providers;\n");
+    tool.closeWriteChannel();
+    tool.waitForFinished(20000);
+    return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
 
 void TestStoreConnection::createTablesMakesExactlyTheFiveTables()
 {
@@ -223,6 +237,36 @@ void TestStoreConnection::transactionCommitsAllOrNothing()
     QCOMPARE(store.Count("providers"), 1);
     QCOMPARE(store.Count("products"), 1);
     QCOMPARE(store.Count("orders"), 1);
+}
+
+void TestStoreConnection::passphraseIsTheOnlyKey()
+{
+    TempStore store;
+    QVERIFY(stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
+    const QString passphrase = "店's \"key\"; --";
+    {
+        // SQLCipher calls a rekey that another reader blocked a success.
+        QSqlDatabase reader = QSqlDatabase::addDatabase("SQLITECIPHER", "reader");
+        reader.setDatabaseName(store.DbPath());
+        reader.setPassword(stockDb.Password());
+        QVERIFY(reader.open() && reader.transaction());
+        QVERIFY(QSqlQuery("SELECT * FROM providers", reader).next());
+        QVERIFY(!stockDb.ChangeKey(passphrase));
+    }
+    QSqlDatabase::removeDatabase("reader");
+    QVERIFY(stockDb.InsertProvider("2", "乙", "", "", "", "", ""));
+    QVERIFY(stockDb.ChangeKey(passphrase));
+    QCOMPARE(ToolReads(store.DbPath(), passphrase), QString("甲\n乙"));
+    QCOMPARE(ToolReads(store.DbPath(), "19970408maple"), QString());
+
+    stockDb.OpenStockDb(QString());
+    QVERIFY(!stockDb.IsOpen() && stockDb.KeyRefused());
+    QVERIFY(stockDb.OpenWithPassphrase(passphrase));
+    QCOMPARE(stockDb.QueryAllProviders(0, 0).size(), 2);
+
+    QVERIFY(stockDb.ChangeKey(QString()));
+    stockDb.OpenStockDb(QString());
+    QCOMPARE(stockDb.QueryAllProviders(0, 0).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestStoreConnection)
