@@ -551,7 +551,7 @@ bool TimeRekey(const QString& root, const QString& run, QVector<Row>& rows)
         CopyFile(StoreFolder(root, kFiveYears, Cipher::Encrypted) + QStringLiteral("/Stock.db"),
                  appContext.appDir + QStringLiteral("/Stock.db"));
     stockDb.OpenStockDb(QString());
-    Row rekey{"set a passphrase on the five-year database", 60, "s", Row::Reading};
+    Row rekey{"set a passphrase on the five-year database", 30, "s", Row::Reading};
     rekey.encrypted.runs << ElapsedMs([&] {
                                 changed =
                                     changed &&
