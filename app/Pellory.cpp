@@ -106,10 +106,12 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     trayIcon->setToolTip("Quorrin1009");
     trayIcon->setVisible(true);
 
-    // Some desktops show no tray: the passphrase is in the window too.
+    // Some desktops show no tray: the passphrase is in the window too. Out
+    // of the Tab order, so that Tab still leads from field to field.
     auto* passwordButton = new QToolButton(ui.statusBar);
     passwordButton->setDefaultAction(passwordAction);
     passwordButton->setAutoRaise(true);
+    passwordButton->setFocusPolicy(Qt::NoFocus);
     ui.statusBar->addPermanentWidget(passwordButton);
     passwordButton->setVisible(passwordAction->isVisible());
 
