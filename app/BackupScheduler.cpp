@@ -43,6 +43,16 @@ void BackupScheduler::CheckDate()
     worker->start();
 }
 
+void BackupScheduler::DropRunning()
+{
+    if (!worker)
+        return;
+    backup->Cancel();
+    worker->wait();
+    // OnBackupFinished, still to come, starts the day over.
+    lastDay = QDate();
+}
+
 void BackupScheduler::OnBackupFinished()
 {
     worker->wait();

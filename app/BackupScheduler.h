@@ -36,6 +36,9 @@ signals:
 public slots:
     // Backs up the store unless this day was done (or tried) already.
     void CheckDate();
+    // Stops a backup in progress before the store's key changes under it;
+    // once it has stopped, the day is backed up again with the new key.
+    void DropRunning();
 
 private slots:
     void OnBackupFinished();

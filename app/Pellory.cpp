@@ -1,6 +1,7 @@
 #include "app/Pellory.h"
 
 #include "app/TabPageGuard.h"
+#include "screens/CTPasswordDialog.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 
@@ -14,6 +15,7 @@
 #include <QMap>
 #include <QMenu>
 #include <QTabBar>
+#include <QToolButton>
 #include <QUrl>
 
 namespace {
@@ -91,6 +93,7 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     trayMenu->addAction(hideAction);
     trayMenu->addAction(maximizeAction);
     trayMenu->addAction(restoreAction);
+    trayMenu->addAction(passwordAction);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
 
@@ -111,6 +114,15 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     backupFailure->setPalette(red);
     backupFailure->hide();
     ui.statusBar->addPermanentWidget(backupFailure);
+
+    // Some desktops show no tray: the passphrase is in the window too. Out
+    // of the Tab order, so that Tab still leads from field to field.
+    auto* passwordButton = new QToolButton(ui.statusBar);
+    passwordButton->setDefaultAction(passwordAction);
+    passwordButton->setAutoRaise(true);
+    passwordButton->setFocusPolicy(Qt::NoFocus);
+    ui.statusBar->addPermanentWidget(passwordButton);
+    passwordButton->setVisible(passwordAction->isVisible());
 
     // Hidden in the tray, no window is left visible, and Qt would end the
     // program as soon as any box is answered, taking an open sale with it.
@@ -138,6 +150,10 @@ void Pellory::CreateTrayActions()
     connect(restoreAction, &QAction::triggered, this, &QWidget::showNormal);
     quitAction = new QAction(tr("退出"), this);
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    passwordAction = new QAction(tr("设置数据库密码"), this);
+    passwordAction->setObjectName("passwordAction");
+    passwordAction->setVisible(stockDb.KeyCanChange());
+    connect(passwordAction, &QAction::triggered, this, &Pellory::OnSetPassword);
 }
 
 void Pellory::iconActivated(QSystemTrayIcon::ActivationReason) {}
@@ -147,6 +163,13 @@ void Pellory::showMessage() {}
 void Pellory::messageClicked() {}
 
 void Pellory::OnHandleSqlInit() {}
+
+void Pellory::OnSetPassword()
+{
+    CTPasswordDialog dialog(this);
+    connect(&dialog, &CTPasswordDialog::KeyAboutToChange, this, &Pellory::StoreKeyChanging);
+    dialog.exec();
+}
 
 void Pellory::HandleCatchResult(QString reply)
 {

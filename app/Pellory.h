@@ -36,6 +36,9 @@ public slots:
     // keyboard from the barcode field: it comes up once as a tray message and
     // stays in the status bar, in red, until a copy is made.
     void ShowBackupResult(bool made, const QString& reason);
+signals:
+    // The store's key is about to change (see CTPasswordDialog).
+    void StoreKeyChanging();
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -46,6 +49,7 @@ private slots:
     void OnHandleTimerOut();
     void OnCurrentChanged(int index);
     void OnHandleSqlInit();
+    void OnSetPassword();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -68,6 +72,7 @@ private:
     QAction* maximizeAction = nullptr;
     QAction* restoreAction = nullptr;
     QAction* quitAction = nullptr;
+    QAction* passwordAction = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
     QLabel* backupFailure = nullptr;

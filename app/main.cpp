@@ -1,6 +1,7 @@
 #include "app/AppContext.h"
 #include "app/BackupScheduler.h"
 #include "app/Pellory.h"
+#include "screens/CTPasswordDialog.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char* argv[])
     LoadClientUuid(dir);
     appContext.InitLog(dir, false);
     stockDb.OpenStockDb(QString());
+    CTPasswordDialog::UnlockStore();
 
     Pellory window(dir, nullptr);
     window.setWindowTitle(QStringLiteral("Quorrin1009"));
@@ -27,6 +29,7 @@ int main(int argc, char* argv[])
     window.show();
     BackupScheduler backups(dir);
     QObject::connect(&backups, &BackupScheduler::BackupDone, &window, &Pellory::ShowBackupResult);
+    QObject::connect(&window, &Pellory::StoreKeyChanging, &backups, &BackupScheduler::DropRunning);
     backups.Start();
 
     // A store that did not open, or opened without its tables, would look to

@@ -1,18 +1,25 @@
 #include "screens/MessageBoxes.h"
 
 #include <QApplication>
+#include <QInputDialog>
 #include <QPointer>
 #include <QPushButton>
 #include <QQueue>
 
 namespace {
+struct Answer
+{
+    QMessageBox::StandardButton button;
+    QString entry;
+};
+
 bool testMode = false;
-QQueue<QMessageBox::StandardButton> answers;
+QQueue<Answer> answers;
 QList<MessageBoxes::Shown> shown;
 
-QMessageBox::StandardButton TestAnswer(QMessageBox::StandardButton fallback)
+Answer TestAnswer(QMessageBox::StandardButton fallback)
 {
-    return answers.isEmpty() ? fallback : answers.dequeue();
+    return answers.isEmpty() ? Answer{fallback, QString()} : answers.dequeue();
 }
 
 void SetUpQuestion(QMessageBox& box, bool chineseButtons, Qt::TextFormat textFormat)
@@ -60,7 +67,7 @@ QMessageBox::StandardButton MessageBoxes::Ask(QWidget* parent, QMessageBox::Icon
 {
     if (testMode) {
         shown.append({icon, title, text, textFormat});
-        return TestAnswer(QMessageBox::No);
+        return TestAnswer(QMessageBox::No).button;
     }
     QMessageBox box(icon, title, text, QMessageBox::Yes | QMessageBox::No, parent);
     SetUpQuestion(box, chineseButtons, textFormat);
@@ -73,7 +80,7 @@ void MessageBoxes::AskAside(QWidget* window, QMessageBox::Icon icon, const QStri
 {
     if (testMode) {
         shown.append({icon, title, text, textFormat});
-        answered(TestAnswer(QMessageBox::No));
+        answered(TestAnswer(QMessageBox::No).button);
         return;
     }
     auto* box = new QMessageBox(icon, title, text, QMessageBox::Yes | QMessageBox::No, window);
@@ -89,6 +96,20 @@ void MessageBoxes::AskAside(QWidget* window, QMessageBox::Icon icon, const QStri
     box->show();
 }
 
+bool MessageBoxes::AskSecret(QWidget* parent, const QString& title, const QString& label,
+                             QString& entered)
+{
+    if (testMode) {
+        shown.append({QMessageBox::NoIcon, title, label});
+        const Answer answer = TestAnswer(QMessageBox::Cancel);
+        entered = answer.entry;
+        return answer.button == QMessageBox::Ok;
+    }
+    bool ok = false;
+    entered = QInputDialog::getText(parent, title, label, QLineEdit::Password, QString(), &ok);
+    return ok;
+}
+
 void MessageBoxes::SetTestMode(bool on)
 {
     testMode = on;
@@ -99,7 +120,13 @@ void MessageBoxes::SetTestMode(bool on)
 void MessageBoxes::SetNextAnswer(QMessageBox::StandardButton answer)
 {
     testMode = true;
-    answers.enqueue(answer);
+    answers.enqueue({answer, QString()});
+}
+
+void MessageBoxes::SetNextEntry(const QString& text)
+{
+    testMode = true;
+    answers.enqueue({QMessageBox::Ok, text});
 }
 
 QList<MessageBoxes::Shown> MessageBoxes::TakeShown()

@@ -29,6 +29,9 @@ public:
     static void AskAside(QWidget* window, QMessageBox::Icon icon, const QString& title,
                          const QString& text, bool chineseButtons, Qt::TextFormat textFormat,
                          std::function<void(QMessageBox::StandardButton)> answered);
+    // Masked one-line entry, for a passphrase. False when cancelled.
+    static bool AskSecret(QWidget* parent, const QString& title, const QString& label,
+                          QString& entered);
 
     struct Shown
     {
@@ -39,8 +42,11 @@ public:
     };
 
     // Test hooks. Once test mode is on no box is ever shown: each box takes
-    // the next queued answer, or Ok for information and No for questions.
+    // the next queued answer, or Ok for information, No for questions and
+    // Cancel for entries.
     static void SetTestMode(bool on);
     static void SetNextAnswer(QMessageBox::StandardButton answer);
+    // The next entry is answered with `text` and Ok.
+    static void SetNextEntry(const QString& text);
     static QList<Shown> TakeShown();
 };

@@ -14,6 +14,10 @@
 StockDb stockDb;
 
 namespace {
+const char kProgramKey[] = "19970408maple";
+// What SQLite reports when page 1 does not decrypt.
+const int kNotADatabase = 26;
+
 const char* const kCreateStatements[] = {
     "CREATE TABLE IF NOT EXISTS providers (provider_guid BIGINT PRIMARY KEY, provider_name "
     "VARCHAR(128) NOT NULL,provider_phone VARCHAR(32),provider_address "
@@ -212,7 +216,7 @@ void StockDb::OpenStockDb(QString name)
 {
     CloseStockDb();
     this->name = name;
-    password = QStringLiteral("19970408maple");
+    password = QLatin1String(kProgramKey);
     db = QSqlDatabase::addDatabase("SQLITECIPHER", QLatin1String(QSqlDatabase::defaultConnection));
     qDebug() << QSqlDatabase::drivers();
 
@@ -243,9 +247,11 @@ bool StockDb::OpenConnection(QString path)
         db.setConnectOptions("QSQLITE_USE_CIPHER=chacha20");
     if (db.open()) {
         openError.clear();
+        keyRefused = false;
         return true;
     }
     openError = db.lastError().driverText();
+    keyRefused = (db.lastError().nativeErrorCode().toInt() & 0xff) == kNotADatabase;
     qDebug() << "Can not open connection: " << openError;
     db.close();
     return false;
@@ -351,6 +357,60 @@ QString StockDb::FilePath() const
 QString StockDb::Password() const
 {
     return password;
+}
+
+bool StockDb::KeyRefused() const
+{
+    return db.isValid() && !db.isOpen() && keyRefused;
+}
+
+bool StockDb::OpenWithPassphrase(QString passphrase)
+{
+    // An empty key would open the file as plain SQLite, which no store is.
+    if (passphrase.isEmpty() || !KeyRefused())
+        return false;
+    password = passphrase;
+    if (OpenConnection(db.databaseName())) {
+        CreateTables();
+        return true;
+    }
+    password = QLatin1String(kProgramKey);
+    return false;
+}
+
+bool StockDb::KeyCanChange() const
+{
+    return IsOpen();
+}
+
+bool StockDb::HasProgramKey() const
+{
+    return password == QLatin1String(kProgramKey);
+}
+
+bool StockDb::ChangeKey(QString passphrase)
+{
+    if (!IsOpen())
+        return false;
+    const QString oldKey = password;
+    const QString newKey = passphrase.isEmpty() ? QString(kProgramKey) : passphrase;
+    {
+        // Not through Run: the statement holds the key, and the last
+        // statement is kept for diagnostics.
+        QSqlQuery query = NewQuery();
+        query.exec(QStringLiteral("PRAGMA rekey = ") + Literal(newKey));
+    }
+    // SQLCipher reports success however the rekey ended, and one that failed
+    // leaves the connection writing pages under the new key into a file under
+    // the old one. Only a fresh connection tells which key the file has, and
+    // only a fresh connection is safe to write with.
+    db.close();
+    password = newKey;
+    if (OpenConnection(db.databaseName()))
+        return true;
+    password = oldKey;
+    OpenConnection(db.databaseName());
+    return false;
 }
 
 void StockDb::CloseStockDb()

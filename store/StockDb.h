@@ -38,6 +38,24 @@ public:
     QString FilePath() const;
     QString Password() const;
 
+    // The shop's own passphrase. Until the shop sets one, the store has the
+    // program's key, which every copy of the program knows.
+    //
+    // Whether the last open failed because the file does not decrypt with
+    // the key tried (SQLCipher cannot tell that from a file that is no
+    // database at all).
+    bool KeyRefused() const;
+    // Opens the store that refused the program's key with the shop's
+    // passphrase. A wrong one leaves the store closed and the file as it was.
+    bool OpenWithPassphrase(QString passphrase);
+    // Whether the shop can set a key of its own on this store: the open,
+    // encrypted file. Nothing else offers the passphrase.
+    bool KeyCanChange() const;
+    bool HasProgramKey() const;
+    // Re-encrypts the store in place with the passphrase, or with the
+    // program's key when it is empty. False: the store kept its key.
+    bool ChangeKey(QString passphrase);
+
     // Providers and products.
     bool InsertProvider(QString provider_guid, QString provider_name, QString provider_phone,
                         QString provider_address, QString provider_license,
@@ -120,6 +138,7 @@ private:
     QString password;
     QString name;
     QString openError;
+    bool keyRefused = false;
     QSqlError readError;
     QString lastStatement;
 };

@@ -1,10 +1,12 @@
 #include "app/BackupScheduler.h"
 #include "app/Pellory.h"
 #include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
 #include "support_TempStore.h"
 
 #include <QFile>
 #include <QLabel>
+#include <QSqlDatabase>
 #include <QtTest>
 
 class TestBackupScheduler : public QObject
@@ -12,6 +14,7 @@ class TestBackupScheduler : public QObject
     Q_OBJECT
 private slots:
     void failureToldOnceAndNextDayBacksUp();
+    void keyChangeMakesTheBackupAgain();
 };
 
 void TestBackupScheduler::failureToldOnceAndNextDayBacksUp()
@@ -48,6 +51,25 @@ void TestBackupScheduler::failureToldOnceAndNextDayBacksUp()
     QTRY_VERIFY(!scheduler.IsRunning());
     QVERIFY(QFile::exists(store.Dir() + "/backup/Stock-2032-01-01.db"));
     QVERIFY(!failure->isVisible());
+}
+
+void TestBackupScheduler::keyChangeMakesTheBackupAgain()
+{
+    MessageBoxes::SetTestMode(true);
+    TempStore store;
+    // Large enough to be still copying when the key changes.
+    store.Exec("CREATE TABLE history(entry)");
+    store.Exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+               "INSERT INTO history SELECT randomblob(1000) FROM n");
+    BackupScheduler scheduler(store.Dir(), [] { return QDate(2031, 12, 31); });
+    scheduler.CheckDate();
+    scheduler.DropRunning();
+    QVERIFY(stockDb.ChangeKey("the shop's own"));
+    QTRY_VERIFY_WITH_TIMEOUT(!scheduler.IsRunning(), 60000);
+    QSqlDatabase copy = QSqlDatabase::addDatabase("SQLITECIPHER", "copy");
+    copy.setDatabaseName(store.Dir() + "/backup/Stock-2031-12-31.db");
+    copy.setPassword("the shop's own");
+    QVERIFY(copy.open());
 }
 
 QTEST_MAIN(TestBackupScheduler)

@@ -1,4 +1,5 @@
 #include "app/Pellory.h"
+#include "screens/CTPasswordDialog.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 #include "support_TempStore.h"
@@ -6,10 +7,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QGraphicsTextItem>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabBar>
@@ -35,7 +39,22 @@ private slots:
     void stockInOffersEveryProvider();
     void closingFromLastTabAsksNothing();
     void hiddenWindowOutlivesAnsweredBox();
+    void passwordDialogChecksThenRekeys_data();
+    void passwordDialogChecksThenRekeys();
+    void startAsksForThePassphrase_data();
+    void startAsksForThePassphrase();
 };
+
+// Whether the sqlcipher command-line tool reads the file with `key`.
+static bool ToolReads(const QString& file, QString key)
+{
+    QProcess tool;
+    tool.start("sqlcipher", {file});
+    tool.write("PRAGMA key = '" + key.replace("'", "''").toUtf8() +
+               "';\nSELECT 'read' FROM sqlite_master LIMIT 1;\n");
+    tool.closeWriteChannel();
+    return tool.waitForFinished(20000) && tool.readAllStandardOutput().trimmed() == "read";
+}
 
 void TestMainWindow::tabsInOrderWithTitles()
 {
@@ -167,7 +186,11 @@ void TestMainWindow::trayMenuEntries()
     QStringList texts;
     for (QAction* action : window.TrayMenu()->actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
-    QCOMPARE(texts, QStringList({"隐藏", "最大化", "恢复", "-", "退出"}));
+    QCOMPARE(texts, QStringList({"隐藏", "最大化", "恢复", "设置数据库密码", "-", "退出"}));
+    QVERIFY(window.findChild<QAction*>("passwordAction")->isVisible());
+    // A store without the shop's key to set is offered none.
+    stockDb.CloseStockDb();
+    QVERIFY(!Pellory(store.Dir()).findChild<QAction*>("passwordAction")->isVisible());
 }
 
 void TestMainWindow::escapeKeepsEveryPage()
@@ -269,6 +292,81 @@ void TestMainWindow::hiddenWindowOutlivesAnsweredBox()
     watchdog.start(10000);
     QCOMPARE(QApplication::exec(), 0);
     QVERIFY(closedByWindow);
+}
+
+void TestMainWindow::passwordDialogChecksThenRekeys_data()
+{
+    // The store's key before and after ("": the program's), the three entries, the box.
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("keyAfter");
+    // clang-format off
+    QTest::newRow("wrong current first") << "旧的密码旧的密码" << QStringList{"旧的", "a", "b"} << "当前密码不正确" << "旧的密码旧的密码";
+    QTest::newRow("differ before short") << "" << QStringList{"", "abc", "abd"} << "两次输入的密码不一致" << "";
+    QTest::newRow("short") << "" << QStringList{"", "1234567", "1234567"} << "密码至少需要8个字符" << "";
+    QTest::newRow("set") << "" << QStringList{"", "12345678", "12345678"} << "密码已修改" << "12345678";
+    QTest::newRow("change") << "12345678" << QStringList{"12345678", "新的 'key'", "新的 'key'"} << "密码已修改" << "新的 'key'";
+    QTest::newRow("remove") << "12345678" << QStringList{"12345678", "", ""} << "密码已修改" << "";
+    // clang-format on
+}
+
+void TestMainWindow::passwordDialogChecksThenRekeys()
+{
+    QFETCH(QString, key);
+    QFETCH(QStringList, entries);
+    QFETCH(QString, box);
+    QFETCH(QString, keyAfter);
+    TempStore store;
+    QVERIFY(key.isEmpty() || stockDb.ChangeKey(key));
+    CTPasswordDialog dialog;
+    const QStringList fields = {"le_oldpassword", "le_newpassword", "le_newpassword2"};
+    for (int i = 0; i < fields.size(); ++i) {
+        auto* field = dialog.findChild<QLineEdit*>(fields[i]);
+        QCOMPARE(field->echoMode(), QLineEdit::Password);
+        QCOMPARE(field->isEnabled(), i > 0 || !key.isEmpty());
+        field->setText(entries[i]);
+    }
+    dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();
+    const QList<MessageBoxes::Shown> shown = MessageBoxes::TakeShown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown[0].title + shown[0].text, "Quorrin1009" + box);
+    QVERIFY(stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
+    QVERIFY(ToolReads(store.DbPath(), keyAfter.isEmpty() ? "19970408maple" : keyAfter));
+    QVERIFY(keyAfter.isEmpty() || !ToolReads(store.DbPath(), "19970408maple"));
+}
+
+void TestMainWindow::startAsksForThePassphrase_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<int>("prompts");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("right on the third") << QStringList{"", "wrong one", "the shop's"} << 3 << true;
+    QTest::newRow("three wrong") << QStringList{"a", "b", "c", "the shop's"} << 3 << false;
+    QTest::newRow("cancelled") << QStringList() << 1 << false;
+}
+
+void TestMainWindow::startAsksForThePassphrase()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(int, prompts);
+    QFETCH(bool, opens);
+    TempStore store;
+    QVERIFY(stockDb.ChangeKey("the shop's"));
+    stockDb.OpenStockDb(QString());
+    QFile file(store.DbPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    for (const QString& entry : entries)
+        MessageBoxes::SetNextEntry(entry);
+    CTPasswordDialog::UnlockStore();
+    QCOMPARE(stockDb.IsOpen(), opens);
+    QVERIFY(opens || (file.seek(0) && file.readAll() == before));
+    const QList<MessageBoxes::Shown> shown = MessageBoxes::TakeShown();
+    QCOMPARE(shown.size(), prompts);
+    for (int i = 0; i < prompts; ++i)
+        QCOMPARE(shown[i].title + shown[i].text, QString(i ? "Quorrin1009密码错误\n请输入数据库密码"
+                                                           : "Quorrin1009请输入数据库密码"));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -229,13 +229,27 @@ class Shop:
         self.process = None
         self.window = None
 
-    def start(self):
+    def start(self, passphrases=()):
+        """Start the program; a store it cannot open asks for the shop's
+        passphrase first: each entry of passphrases is typed into one prompt,
+        None cancels it."""
         runtime = tempfile.mkdtemp(prefix="xdg-", dir=os.path.dirname(self.folder))
         env = dict(self.desktop.env, QT_QPA_PLATFORM="xcb", LANG="C.UTF-8", LC_ALL="C.UTF-8",
                    XDG_RUNTIME_DIR=runtime, QT_ACCESSIBILITY="0")
         self.process = subprocess.Popen([os.path.join(self.folder, "pellory")], cwd=self.folder,
                                         env=env, stdout=self.log, stderr=self.log)
         STARTED.append(self.process)
+        for entry in passphrases:
+            prompt = wait_for("the passphrase prompt", lambda: next(
+                (w for w in self.desktop.visible_windows() if self.desktop.name(w) == BOX_TITLE),
+                None))
+            self.desktop.focus(prompt)
+            if entry is None:
+                self.desktop.keys("Escape")
+            else:
+                self.desktop.type(entry)
+                self.desktop.keys("Return")
+            wait_for("the prompt to close", lambda: prompt not in self.desktop.visible_windows())
 
         def main_window():
             check(self.process.poll() is None, "the program ended at start-up")
@@ -622,14 +636,16 @@ def unreadable(desktop, bin_dir, work, shots):
                              "INSERT INTO products VALUES('theirs');")
     check(code == 0 and not err.strip(), "cannot make a keyed file: " + err)
     with open(foreign_key, "rb") as file:
-        cases.append(("a database under another key", file.read()))
-    cases.append(("a file that is no database", b"the shopkeeper's notes, not a database\n" * 50))
+        # Three wrong passphrases, and the program gives up on the store.
+        cases.append(("a database under another key", file.read(), ["a", "another", "shop-key"]))
+    cases.append(("a file that is no database",
+                  b"the shopkeeper's notes, not a database\n" * 50, [None]))
 
-    for number, (what, contents) in enumerate(cases):
+    for number, (what, contents, passphrases) in enumerate(cases):
         shop = Shop(desktop, bin_dir, os.path.join(work, "shop%d" % number))
         with open(shop.db, "wb") as file:
             file.write(contents)
-        shop.start()
+        shop.start(passphrases)
         box = shop.next_box()
         check(desktop.name(box) == BOX_TITLE, "%s: no open-failure box" % what)
         if shots and number == 0:

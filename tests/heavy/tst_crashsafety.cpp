@@ -1,6 +1,7 @@
-// Kills a process that books goods in, sells and deletes purchases through
-// the real window, hundreds of times at random moments, and after every kill
-// checks that Stock.db holds each of those actions wholly or not at all. Each
+// Kills a process that books goods in, sells, deletes purchases and changes
+// the store's key through the real window, hundreds of times at random
+// moments, and after every kill checks that Stock.db holds each of those
+// actions wholly or not at all, and opens with exactly one key. Each
 // life also makes a daily backup of a day of its own, so kills land in those
 // too: a backup under its final name must always be a sound database.
 //
@@ -10,6 +11,7 @@
 #include "app/AppContext.h"
 #include "app/BackupScheduler.h"
 #include "app/Pellory.h"
+#include "screens/CTPasswordDialog.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 #include "support_TempStore.h"
@@ -45,6 +47,10 @@ const char kReady[] = "READY\n";
 const int kKills = 210;
 // How long a worker may run after it is ready before it is killed.
 const int kMaxLifeMs = 260;
+// A rekey derives two keys and takes longer than most lives: some lives run
+// long enough for it to finish, so that kills land on both sides of its commit.
+const int kLongLifePercent = 10;
+const int kMaxLongLifeMs = 3000;
 // Share of kills that land while the worker is still starting.
 const int kEarlyKillPercent = 8;
 
@@ -64,6 +70,9 @@ const int kSeedPurchaseQuantity = 10;
 // Barcodes the worker books and sells: the seeded ones, a new one with
 // letters and a new all-digit one.
 const char* const kBarcodes[] = {"6901234567892", "0693", "CLAMP7", "A12B-x", "770000123"};
+
+// The keys the worker gives the store in turn; "" is the program's own.
+const char* const kKeys[] = {"", "店主的 'key' 1", "second passphrase"};
 
 // ---- the worker ----------------------------------------------------------
 
@@ -107,7 +116,11 @@ public:
     Worker(Pellory& window, IntentLog& log, quint32 seed)
         : log(log), random(seed), tabs(window.Tabs()),
           stockIn(window.findChild<CTTodayPurchase*>()), sale(window.findChild<CTTodaySale*>()),
-          history(window.findChild<CTTPurchaseManager*>())
+          history(window.findChild<CTTPurchaseManager*>()),
+          passwordAction(window.findChild<QAction*>("passwordAction")),
+          key(stockDb.HasProgramKey()          ? 0
+              : stockDb.Password() == kKeys[1] ? 1
+                                               : 2)
     {
     }
 
@@ -119,8 +132,10 @@ public:
                 Book();
             else if (pick < 75)
                 Sell();
-            else
+            else if (pick < 96)
                 DeletePurchase();
+            else
+                ChangeKey();
         }
     }
 
@@ -223,12 +238,33 @@ private:
         log.Outcome(!failed);
     }
 
+    void ChangeKey()
+    {
+        const int next = (key + 1 + random.bounded(2)) % 3;
+        log.Write("K " + QByteArray::number(next));
+        QTimer::singleShot(0, [this, next] {
+            auto* dialog = qobject_cast<CTPasswordDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                qFatal("the passphrase dialog did not open");
+            dialog->findChild<QLineEdit*>("le_oldpassword")->setText(kKeys[key]);
+            for (const char* field : {"le_newpassword", "le_newpassword2"})
+                dialog->findChild<QLineEdit*>(field)->setText(kKeys[next]);
+            dialog->accept();
+        });
+        passwordAction->trigger();
+        const bool done = ShownText("密码已修改");
+        key = done ? next : key;
+        log.Outcome(done);
+    }
+
     IntentLog& log;
     QRandomGenerator random;
     QTabWidget* tabs;
     CTTodayPurchase* stockIn;
     CTTodaySale* sale;
     CTTPurchaseManager* history;
+    QAction* passwordAction;
+    int key; // into kKeys
 };
 
 int RunWorker(const QString& dir)
@@ -236,6 +272,9 @@ int RunWorker(const QString& dir)
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + "/sqldrivers");
     appContext.appDir = dir;
     stockDb.OpenStockDb(QString());
+    MessageBoxes::SetNextEntry(kKeys[1]);
+    MessageBoxes::SetNextEntry(kKeys[2]);
+    CTPasswordDialog::UnlockStore();
     if (!stockDb.IsOpen())
         return 3;
     IntentLog log(dir + '/' + kIntentFile);
@@ -246,6 +285,7 @@ int RunWorker(const QString& dir)
     Pellory window(dir);
     BackupScheduler backups(
         dir, [] { return QDate(2030, 1, 1).addDays(qEnvironmentVariable(kWorkerDayEnv).toInt()); });
+    QObject::connect(&window, &Pellory::StoreKeyChanging, &backups, &BackupScheduler::DropRunning);
     backups.Start();
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
@@ -276,6 +316,7 @@ struct Expected
     QMap<QString, qint64> stock;       // barcode -> product_num
     QMap<QString, Purchase> purchases; // purchase_guid -> purchase
     QList<QStringList> sales;          // barcodes of each order, oldest first
+    int key = 0;                       // into kKeys
 };
 
 struct Stored
@@ -287,6 +328,7 @@ struct Stored
     QMap<QString, Purchase> purchases;
     QList<QStringList> sales;
     QStringList brokenSales;
+    int key = 0;
 };
 
 QStringList Column(const QString& sql)
@@ -364,6 +406,9 @@ void Apply(Expected& expected, const Action& action)
         stock = qMax<qint64>(0, stock - purchase.quantity);
         break;
     }
+    case 'K':
+        expected.key = action.fields[0].toInt();
+        break;
     }
 }
 
@@ -375,6 +420,8 @@ bool DoneInStore(const Action& action, const Expected& expected, const Stored& s
         return stored.purchases.contains(action.fields[0]);
     case 'S':
         return stored.sales.size() > expected.sales.size();
+    case 'K':
+        return stored.key == action.fields[0].toInt();
     default:
         return !stored.purchases.contains(action.fields[0]);
     }
@@ -394,7 +441,7 @@ struct Tally
 
 QString KindName(char kind)
 {
-    return kind == 'B' ? "bookings" : kind == 'S' ? "sales" : "deletions";
+    return kind == 'B' ? "bookings" : kind == 'S' ? "sales" : kind == 'D' ? "deletions" : "rekeys";
 }
 } // namespace
 
@@ -452,10 +499,11 @@ void TestCrashSafety::CheckBackups(const QString& context)
             continue;
         checkedBackups << name;
         QString verdict;
-        {
+        // A backup has the key the store had when it was copied.
+        for (int key = 0; key < 3 && verdict != "ok"; ++key) {
             QSqlDatabase copy = QSqlDatabase::addDatabase("SQLITECIPHER", "backup");
             copy.setDatabaseName(folder.filePath(name));
-            copy.setPassword(stockDb.Password());
+            copy.setPassword(key ? kKeys[key] : "19970408maple");
             copy.setConnectOptions("QSQLITE_USE_CIPHER=chacha20");
             if (copy.open()) {
                 QSqlQuery check(copy);
@@ -497,9 +545,18 @@ void TestCrashSafety::CheckAfterKill(const QString& path, const QString& context
     CheckBackups(context);
     if (QTest::currentTestFailed())
         return;
-    stockDb.OpenStockDb(QString());
-    QVERIFY2(stockDb.IsOpen(), qPrintable(context + ": " + stockDb.OpenErrorText()));
-    const Stored stored = ReadStore();
+    // The key it should have first; which one it has is checked below.
+    const auto opens = [](int key) {
+        stockDb.OpenStockDb(QString());
+        return key == 0 ? stockDb.IsOpen() : stockDb.OpenWithPassphrase(kKeys[key]);
+    };
+    int key = expected.key;
+    for (int other = 1; !opens(key) && other < 3; ++other)
+        key = (expected.key + other) % 3;
+    QVERIFY2(stockDb.IsOpen(),
+             qPrintable(context + ": opens with no key: " + stockDb.OpenErrorText()));
+    Stored stored = ReadStore();
+    stored.key = key;
     stockDb.CloseStockDb();
 
     QCOMPARE(stored.integrity, QString("ok"));
@@ -537,6 +594,9 @@ void TestCrashSafety::CheckAfterKill(const QString& path, const QString& context
                               : context;
     QVERIFY2(stored.duplicateProducts.isEmpty(),
              qPrintable(where + ": two products for " + stored.duplicateProducts.join(',')));
+    QVERIFY2(stored.key == expected.key,
+             qPrintable(where + ": the store has key " + QString::number(key) + ", expected " +
+                        QString::number(expected.key)));
     QVERIFY2(stored.brokenSales.isEmpty(),
              qPrintable(where + ": " + stored.brokenSales.join("; ")));
     QVERIFY2(stored.purchases == expected.purchases,
@@ -605,7 +665,8 @@ void TestCrashSafety::killedWorkerLosesNothing()
                 QVERIFY2(worker.state() == QProcess::Running, qPrintable(ended(life, worker)));
                 worker.waitForReadyRead(50);
             }
-            QThread::msleep(random.bounded(kMaxLifeMs));
+            QThread::msleep(random.bounded(random.bounded(100) < kLongLifePercent ? kMaxLongLifeMs
+                                                                                  : kMaxLifeMs));
         }
         QVERIFY2(worker.state() == QProcess::Running, qPrintable(ended(life, worker)));
         worker.kill();
@@ -627,7 +688,7 @@ void TestCrashSafety::killedWorkerLosesNothing()
                           .arg(tally.insideBackup)
                           .arg(clock.elapsed() / 1000.0, 0, 'f', 1)
                           .arg(checkedBackups.size());
-    for (char kind : {'B', 'S', 'D'})
+    for (char kind : {'B', 'S', 'D', 'K'})
         summary += QString(" %1: %2 done, %3 reported failed, cut short %4 kept / %5 gone.")
                        .arg(KindName(kind))
                        .arg(tally.done.value(kind))
@@ -640,7 +701,7 @@ void TestCrashSafety::killedWorkerLosesNothing()
     QVERIFY2(tally.insideTransaction > 0, "no kill landed inside a write transaction");
     QVERIFY2(tally.insideBackup > 0 && !checkedBackups.isEmpty(),
              "kills never landed inside a backup, or no backup was ever made");
-    for (char kind : {'B', 'S', 'D'})
+    for (char kind : {'B', 'S', 'D', 'K'})
         QVERIFY2(tally.cutAndKept.value(kind) + tally.cutAndGone.value(kind) > 0,
                  qPrintable("no kill landed inside any of the " + KindName(kind)));
 }

@@ -60,6 +60,7 @@ private slots:
     void closedConnectionFails();
     void failedStatementIsLogged();
     void transactionCommitsAllOrNothing();
+    void blockedRekeyKeepsTheKey();
 };
 
 void TestStoreConnection::createTablesMakesExactlyTheFiveTables()
@@ -223,6 +224,24 @@ void TestStoreConnection::transactionCommitsAllOrNothing()
     QCOMPARE(store.Count("providers"), 1);
     QCOMPARE(store.Count("products"), 1);
     QCOMPARE(store.Count("orders"), 1);
+}
+
+void TestStoreConnection::blockedRekeyKeepsTheKey()
+{
+    TempStore store;
+    {
+        // SQLCipher calls a rekey that another reader blocked a success.
+        QSqlDatabase reader = QSqlDatabase::addDatabase("SQLITECIPHER", "reader");
+        reader.setDatabaseName(store.DbPath());
+        reader.setPassword(stockDb.Password());
+        QVERIFY(reader.open() && reader.transaction());
+        QVERIFY(QSqlQuery("SELECT * FROM sqlite_master", reader).next());
+        QVERIFY(!stockDb.ChangeKey("a passphrase"));
+    }
+    QSqlDatabase::removeDatabase("reader");
+    QVERIFY(stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
+    stockDb.OpenStockDb(QString());
+    QCOMPARE(stockDb.QueryAllProviders(0, 0).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestStoreConnection)

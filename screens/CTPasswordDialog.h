@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QDialog>
+
+namespace Ui {
+class password;
+}
+
+// Sets, changes or removes the shop's passphrase on the store. Without one
+// the store has the program's key, which every copy of the program knows.
+class CTPasswordDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit CTPasswordDialog(QWidget* parent = nullptr);
+    ~CTPasswordDialog() override;
+
+    // At start, when the store did not open with the program's key: asks for
+    // the shop's passphrase, up to three tries. Otherwise does nothing.
+    static void UnlockStore();
+
+public slots:
+    void accept() override;
+
+signals:
+    // Just before the store is re-encrypted: whatever reads the file on a
+    // connection of its own must let go of it.
+    void KeyAboutToChange();
+
+private:
+    // Why the entries cannot be taken, or empty.
+    QString Refusal() const;
+
+    Ui::password* ui;
+};
