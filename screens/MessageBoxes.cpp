@@ -1,11 +1,13 @@
 #include "screens/MessageBoxes.h"
 
+#include <QFileDialog>
 #include <QPushButton>
 #include <QQueue>
 
 namespace {
 bool testMode = false;
 QQueue<QMessageBox::StandardButton> answers;
+QQueue<QString> fileNames;
 QList<MessageBoxes::Shown> shown;
 
 QMessageBox::StandardButton TestAnswer(QMessageBox::StandardButton fallback)
@@ -42,10 +44,21 @@ QMessageBox::StandardButton MessageBoxes::Ask(QWidget* parent, QMessageBox::Icon
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+QString MessageBoxes::SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
+                                   const QString& filter)
+{
+    if (testMode) {
+        shown.append({QMessageBox::NoIcon, caption, proposed});
+        return fileNames.isEmpty() ? QString() : fileNames.dequeue();
+    }
+    return QFileDialog::getSaveFileName(parent, caption, proposed, filter);
+}
+
 void MessageBoxes::SetTestMode(bool on)
 {
     testMode = on;
     answers.clear();
+    fileNames.clear();
     shown.clear();
 }
 
@@ -60,4 +73,10 @@ QList<MessageBoxes::Shown> MessageBoxes::TakeShown()
     QList<Shown> taken;
     taken.swap(shown);
     return taken;
+}
+
+void MessageBoxes::SetNextFileName(const QString& path)
+{
+    testMode = true;
+    fileNames.enqueue(path);
 }

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 
-// Every message box of the program goes through here, so tests can answer
+// Every message box and file dialog of the program goes through here, so tests can answer
 // the next box in advance and check what it said instead of racing a timer.
 class MessageBoxes
 {
@@ -21,6 +21,11 @@ public:
                                            bool chineseButtons,
                                            Qt::TextFormat textFormat = Qt::AutoText);
 
+    // The file dialog that asks where to save: proposed is the folder and
+    // name offered. Returns the chosen path, empty when cancelled.
+    static QString SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
+                                const QString& filter);
+
     struct Shown
     {
         QMessageBox::Icon icon;
@@ -33,5 +38,8 @@ public:
     // the next queued answer, or Ok for information and No for questions.
     static void SetTestMode(bool on);
     static void SetNextAnswer(QMessageBox::StandardButton answer);
+    // The next file dialog chooses path (empty: cancelled); it is listed as
+    // shown with its caption as title and the proposed path as text.
+    static void SetNextFileName(const QString& path);
     static QList<Shown> TakeShown();
 };
