@@ -56,7 +56,7 @@ void Run(QWidget* parent, const QString& caption, const QString& fileName,
 {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString path = MessageBoxes::SaveFileName(
-        parent, caption, QDir(documents).filePath(fileName), QStringLiteral("CSV (*.csv)"));
+        parent, caption, QDir(documents).filePath(fileName), QStringLiteral("csv"));
     if (path.isEmpty())
         return;
     // Without the direct-write fallback a file that cannot be written beside

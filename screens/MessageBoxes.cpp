@@ -45,13 +45,18 @@ QMessageBox::StandardButton MessageBoxes::Ask(QWidget* parent, QMessageBox::Icon
 }
 
 QString MessageBoxes::SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
-                                   const QString& filter)
+                                   const QString& suffix)
 {
     if (testMode) {
         shown.append({QMessageBox::NoIcon, caption, proposed});
         return fileNames.isEmpty() ? QString() : fileNames.dequeue();
     }
-    return QFileDialog::getSaveFileName(parent, caption, proposed, filter);
+    // The dialog adds the suffix itself, before it asks whether to replace
+    // a file of that name.
+    QFileDialog dialog(parent, caption, proposed, QStringLiteral("*.") + suffix);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffix);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
 
 void MessageBoxes::SetTestMode(bool on)

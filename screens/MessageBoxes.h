@@ -22,9 +22,10 @@ public:
                                            Qt::TextFormat textFormat = Qt::AutoText);
 
     // The file dialog that asks where to save: proposed is the folder and
-    // name offered. Returns the chosen path, empty when cancelled.
+    // name offered; files ending in "." + suffix are listed, and a name typed
+    // without a suffix gets it. Returns the chosen path, empty when cancelled.
     static QString SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
-                                const QString& filter);
+                                const QString& suffix);
 
     struct Shown
     {
