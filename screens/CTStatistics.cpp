@@ -29,6 +29,9 @@ CTStatistics::CTStatistics(QWidget* parent)
 {
     ui->setupUi(this);
     ui->de_period->setDate(QDate::currentDate());
+    // A typed period is read once it is finished (Return or leaving the
+    // field), not at every digit: a year takes a moment to read.
+    ui->de_period->setKeyboardTracking(false);
 
     model = TableSupport::CreateModel(this, ui->tv_topproducts,
                                       {tr("商品名称"), tr("条形码"), tr("销售数量"), tr("销售额")},
