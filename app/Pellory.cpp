@@ -67,6 +67,7 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     ui.tab_maintools->addTab(&todayPurchase, TabIcon("purchase.png"), tr("今日进货"));
     ui.tab_maintools->addTab(&purchaseManager, TabIcon("purchasemanager.png"), tr("进货管理"));
     ui.tab_maintools->addTab(&providerManager, TabIcon("provider.png"), tr("供应商管理"));
+    ui.tab_maintools->addTab(&statistics, TabIcon("statistics.png"), tr("经营统计"));
 
     auto* pageGuard = new TabPageGuard(this);
     for (int index = 0; index < ui.tab_maintools->count(); ++index)
@@ -248,6 +249,9 @@ void Pellory::OnCurrentChanged(int index)
     }
     case 4:
         purchaseManager.RefreshPurchaseList();
+        break;
+    case 6:
+        statistics.ReloadStatistics();
         break;
     default:
         break;

@@ -2,6 +2,7 @@
 
 #include "screens/CTOrderManager.h"
 #include "screens/CTProviderManager.h"
+#include "screens/CTStatistics.h"
 #include "screens/CTStockManager.h"
 #include "screens/CTTPurchaseManager.h"
 #include "screens/CTTodayPurchase.h"
@@ -68,6 +69,7 @@ private:
     CTTodayPurchase todayPurchase;
     CTTPurchaseManager purchaseManager;
     CTProviderManager providerManager;
+    CTStatistics statistics;
     QAction* hideAction = nullptr;
     QAction* maximizeAction = nullptr;
     QAction* restoreAction = nullptr;

@@ -2,8 +2,9 @@
 // years of a busy shop, encrypted against plain, and the real program's
 // start-up, memory and idle CPU. Prints one table.
 //
-//   pellory_bench <data folder>
+//   pellory_bench <data folder> [part of an action's name]
 //
+// With a name given, only the screen actions whose names contain it run.
 // The data sets are made once in the data folder and copied for every run,
 // so runs never see each other's writes. Start-up, memory and CPU need an X
 // display (run it under xvfb-run); the screens themselves draw offscreen.
@@ -21,8 +22,11 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDateTime>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -47,6 +51,9 @@ const int kRounds = 4;
 const int kStartRepetitions = 30;
 const int kIdleSeconds = 60;
 const int kSaleLines = 20;
+// An export of a year takes seconds: fewer runs.
+const int kExportRepetitions = 5;
+const char kYearExport[] = "export a year's order lines";
 // Bump when the recipes change, so cached data sets are made again.
 const char kDataVersion[] = "pellory-bench-data 2";
 
@@ -66,6 +73,7 @@ enum Tab
     StockIn,
     Purchases,
     Providers,
+    Statistics,
     TabCount
 };
 
@@ -164,6 +172,12 @@ struct Picks
     QList<QDate> purchaseDays;
     QDate busiestDay;
     int busiestDayOrders = 0;
+    QDate busiestMonth;
+    int busiestMonthOrders = 0;
+    // The last whole year of the history.
+    int year = 0;
+    int yearOrders = 0;
+    int yearLines = 0;
     QString summary;
 };
 
@@ -184,6 +198,25 @@ bool ReadPicks(const QString& run, const char* set, Picks& picks)
         picks.busiestDay = QDate::fromString(busiest.value(0).toString(), Qt::ISODate);
         picks.busiestDayOrders = busiest.value(1).toInt();
     }
+    QSqlQuery month("SELECT substr(order_time, 1, 7) AS month, count(*) AS n FROM orders "
+                    "GROUP BY month ORDER BY n DESC LIMIT 1");
+    if (month.next()) {
+        picks.busiestMonth =
+            QDate::fromString(month.value(0).toString(), QStringLiteral("yyyy-MM"));
+        picks.busiestMonthOrders = month.value(1).toInt();
+    }
+    picks.year = Column("SELECT max(order_time) FROM orders").value(0).left(4).toInt() - 1;
+    const QString year = QString::number(picks.year);
+    const QString yearRange =
+        QStringLiteral("'%1-01-01 00:00:00' AND '%1-12-31 23:59:59'").arg(year);
+    picks.yearOrders = Column("SELECT count(*) FROM orders WHERE order_time BETWEEN " + yearRange)
+                           .value(0)
+                           .toInt();
+    picks.yearLines = Column("SELECT count(*) FROM orders o JOIN orderdetail d ON "
+                             "d.order_guid = o.order_guid WHERE o.order_time BETWEEN " +
+                             yearRange)
+                          .value(0)
+                          .toInt();
     QStringList counts;
     for (const char* table : {"providers", "products", "purchases", "orders", "orderdetail"})
         counts << Column(QStringLiteral("SELECT count(*) FROM ") + table).value(0) + ' ' + table;
@@ -192,9 +225,16 @@ bool ReadPicks(const QString& run, const char* set, Picks& picks)
                         .arg(Column("SELECT min(order_time) FROM orders").value(0).left(10),
                              Column("SELECT max(order_time) FROM orders").value(0).left(10),
                              picks.busiestDay.toString(Qt::ISODate))
-                        .arg(picks.busiestDayOrders);
+                        .arg(picks.busiestDayOrders) +
+                    QStringLiteral("; busiest month %1 with %2 orders; %3 with %4 orders, %5 lines")
+                        .arg(picks.busiestMonth.toString(QStringLiteral("yyyy-MM")))
+                        .arg(picks.busiestMonthOrders)
+                        .arg(picks.year)
+                        .arg(picks.yearOrders)
+                        .arg(picks.yearLines);
     return !picks.barcodes.isEmpty() && !picks.catalogueBarcodes.isEmpty() &&
-           !picks.bills.isEmpty() && picks.busiestDay.isValid();
+           !picks.bills.isEmpty() && picks.busiestDay.isValid() && picks.busiestMonth.isValid() &&
+           picks.yearOrders > 0;
 }
 
 template <typename W> W* Find(QWidget* page, const char* name)
@@ -261,6 +301,10 @@ public:
         sale = Find<QTableView>(checkout, "tv_salelist");
         cancel = Find<QPushButton>(checkout, "pb_Cancel");
         auto* pay = Find<QPushButton>(checkout, "pb_pay");
+        QWidget* statistics = tabs->widget(Statistics);
+        periodKind = Find<QComboBox>(statistics, "cb_period");
+        period = Find<QDateEdit>(statistics, "de_period");
+        periodOrders = Find<QLabel>(statistics, "lb_orders");
 
         return {
             {"scan, 5,000 products", 1, set, Scan(picks.barcodes)},
@@ -303,6 +347,10 @@ public:
               },
               [=] { tabs->setCurrentIndex(Orders); },
               [=] { return Rows(orderList) == picks.busiestDayOrders; }}},
+            {QStringLiteral("statistics, busiest month (%1 orders)").arg(picks.busiestMonthOrders),
+             100, set, ShowStatistics(0, picks.busiestMonth, picks.busiestMonthOrders)},
+            {QStringLiteral("statistics, a year (%1 orders)").arg(picks.yearOrders), 300, set,
+             ShowStatistics(1, QDate(picks.year, 1, 1), picks.yearOrders)},
             {"stock list refresh", 50, set, SwitchTo(Stock, stockList, 100)},
             {"purchase history refresh", 50, set, SwitchTo(Purchases, purchaseList, 100)},
             {"purchase search by barcode",
@@ -384,6 +432,23 @@ private:
                 [=] { return Rows(sale) == rowsBefore + 1; }};
     }
 
+    // The statistics tab becomes current, coming from the checkout, with a
+    // month (kind 0) or year (1) chosen that holds `orders` orders.
+    Action ShowStatistics(int kind, const QDate& date, int orders)
+    {
+        return {[=] {
+                    ShowTab(Checkout);
+                    // Chosen once: each change reads the period at once.
+                    if (periodKind->currentIndex() != kind)
+                        periodKind->setCurrentIndex(kind);
+                    if (period->date() != date)
+                        period->setDate(date);
+                    periodOrders->clear();
+                },
+                [=] { tabs->setCurrentIndex(Statistics); },
+                [=] { return periodOrders->text() == QString::number(orders); }};
+    }
+
     // The tab becomes current, coming from the checkout.
     Action SwitchTo(int tab, QTableView* view, int rows)
     {
@@ -398,6 +463,9 @@ private:
     QLineEdit* barcode = nullptr;
     QTableView* sale = nullptr;
     QPushButton* cancel = nullptr;
+    QComboBox* periodKind = nullptr;
+    QDateEdit* period = nullptr;
+    QLabel* periodOrders = nullptr;
     int rowsBefore = 0;
     QString wanted;
 };
@@ -439,7 +507,8 @@ struct History
 // each on a fresh open of its store: the first run of the first round reads
 // the file. The histories take turns within a round, so that whatever else
 // the machine is doing weighs on all alike; all get the same picks in a round.
-bool TimeScreens(const QString& run, const QVector<History>& histories, QVector<Row>& rows)
+bool TimeScreens(const QString& run, const QVector<History>& histories, const QString& only,
+                 QVector<Row>& rows)
 {
     if (!OpenStore(StoreFolder(run, histories[0].set, Cipher::Encrypted), Cipher::Encrypted))
         return false;
@@ -454,6 +523,8 @@ bool TimeScreens(const QString& run, const QVector<History>& histories, QVector<
         actions << counters.back()->Actions();
     }
     for (int a = 0; a < actions[0].size(); ++a) {
+        if (!actions[0][a].name.contains(only))
+            continue;
         Progress() << "timing " << actions[0][a].name << Qt::endl;
         // One row per history; the catalogue is the same for all of them.
         QVector<Row> sized;
@@ -579,6 +650,44 @@ bool TimeBackupDuringSales(const QString& run, QVector<Row>& rows)
                << " ms" << Qt::endl;
     sales.encrypted.first = sales.encrypted.runs.takeFirst();
     rows << copy << sales;
+    return true;
+}
+
+// A year's order lines of the ten-year history out to a CSV file, as the
+// statistics tab writes them.
+bool TimeYearExport(const QString& run, const Picks& picks, QVector<Row>& rows)
+{
+    if (!OpenStore(StoreFolder(run, kTenYears, Cipher::Encrypted), Cipher::Encrypted))
+        return false;
+    Pellory window(run);
+    window.resize(1280, 800);
+    window.show();
+    window.Tabs()->setCurrentIndex(Statistics);
+    SettleEvents();
+    QWidget* statistics = window.Tabs()->widget(Statistics);
+    Find<QComboBox>(statistics, "cb_period")->setCurrentIndex(1);
+    Find<QDateEdit>(statistics, "de_period")->setDate(QDate(picks.year, 1, 1));
+    auto* button = Find<QPushButton>(statistics, "pb_exportorders");
+    const QString path = run + QStringLiteral("/order-lines-of-a-year.csv");
+    const QString told = QStringLiteral("导出成功\n共 %1 行").arg(picks.yearLines);
+    Row row(QStringLiteral("%1 (%2 lines), ten years")
+                .arg(kYearExport, QLocale(QLocale::English).toString(picks.yearLines)),
+            3000, QStringLiteral("ms"), Row::EncryptedOnly);
+    Progress() << "timing " << row.action << Qt::endl;
+    const Action exportYear{[&] {
+                                MessageBoxes::TakeShown();
+                                MessageBoxes::SetNextFileName(path);
+                            },
+                            [&] { QTest::mouseClick(button, Qt::LeftButton); },
+                            [&] {
+                                const auto shown = MessageBoxes::TakeShown();
+                                return !shown.isEmpty() && shown.last().text == told;
+                            }};
+    if (!Measure(exportYear, kExportRepetitions, row.encrypted)) {
+        Progress() << "  failed: " << stockDb.LastStatement() << Qt::endl;
+        return false;
+    }
+    rows << row;
     return true;
 }
 
@@ -874,10 +983,12 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(DropDebugMessages);
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: pellory_bench <data folder>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: pellory_bench <data folder> [part of an action's name]\n");
         return 2;
     }
+    // Only the screen actions whose names contain it, when given.
+    const QString only = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() +
                                      QStringLiteral("/sqldrivers"));
     MessageBoxes::SetTestMode(true);
@@ -907,10 +1018,13 @@ int main(int argc, char* argv[])
               EnsureDataSet(root, kCatalogue, catalogue) && CopyForRun(root, run);
     for (History& history : histories)
         ok = ok && ReadPicks(run, history.set, history.picks);
-    ok = ok && TimeScrolling(run, rows) && TimeScreens(run, histories, rows) &&
-         TimeScanDuringBackup(run, histories.front().picks, rows) &&
-         TimeBackupDuringSales(run, rows) && ProbeProgram(root, run, rows) &&
-         TimeRekey(root, run, rows);
+    const bool all = only.isEmpty();
+    ok = ok && (!all || TimeScrolling(run, rows)) && TimeScreens(run, histories, only, rows) &&
+         (!QString::fromLatin1(kYearExport).contains(only) ||
+          TimeYearExport(run, histories.back().picks, rows)) &&
+         (!all || (TimeScanDuringBackup(run, histories.front().picks, rows) &&
+                   TimeBackupDuringSales(run, rows) && ProbeProgram(root, run, rows) &&
+                   TimeRekey(root, run, rows)));
     if (!ok) {
         Progress() << "benchmark failed" << Qt::endl;
         return 1;

@@ -1,11 +1,12 @@
 #include "screens/CTOrderManager.h"
 
+#include "screens/ChartSupport.h"
 #include "screens/MessageBoxes.h"
 #include "screens/TableSupport.h"
+#include "store/RecordId.h"
 #include "store/StockDb.h"
 #include "ui_Order.h"
 
-#include <QLabel>
 #include <QTime>
 #include <QtCharts/QBarCategoryAxis>
 #include <QtCharts/QBarSeries>
@@ -14,10 +15,6 @@
 #include <QtCharts/QValueAxis>
 
 namespace {
-const char kTipStyle[] =
-    "background: rgba(95,166,250,185);color: rgb(248, 248, 255);border:0px groove "
-    "gray;border-radius:10px;padding:2px 4px;border:2px groove gray;border-radius:10px;padding:2px "
-    "4px";
 const int kHoursPerDay = 24;
 // Ticks asked of the amount axis; rounding the range may add or take one.
 const int kAmountTicks = 5;
@@ -152,18 +149,7 @@ void CTOrderManager::onCalendarClicked(const QDate&)
 
 void CTOrderManager::onhovered(bool status, int index, QBarSet* barset)
 {
-    if (!tipLabel) {
-        tipLabel = new QLabel(ui->chartshow);
-        tipLabel->setStyleSheet(kTipStyle);
-        tipLabel->hide();
-    }
-    if (!status) {
-        tipLabel->hide();
-        return;
-    }
     const qreal value = barset->at(index);
-    tipLabel->setText(QStringLiteral("%1元").arg(TableSupport::MoneyText(qRound64(value * 100.0))));
-    const QPointF pos = chart->mapToPosition(QPointF(index, value));
-    tipLabel->move(int(pos.x()), int(pos.y() - 1.5 * tipLabel->height()));
-    tipLabel->show();
+    ChartSupport::ShowBarTip(tipLabel, ui->chartshow, status, index, value,
+                             QStringLiteral("%1元").arg(TableSupport::MoneyText(CentsOf(value))));
 }

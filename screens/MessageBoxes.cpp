@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QPointer>
+#include <QFileDialog>
 #include <QPushButton>
 #include <QQueue>
 
@@ -15,6 +16,7 @@ struct Answer
 
 bool testMode = false;
 QQueue<Answer> answers;
+QQueue<QString> fileNames;
 QList<MessageBoxes::Shown> shown;
 
 Answer TestAnswer(QMessageBox::StandardButton fallback)
@@ -110,10 +112,26 @@ bool MessageBoxes::AskSecret(QWidget* parent, const QString& title, const QStrin
     return ok;
 }
 
+QString MessageBoxes::SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
+                                   const QString& suffix)
+{
+    if (testMode) {
+        shown.append({QMessageBox::NoIcon, caption, proposed});
+        return fileNames.isEmpty() ? QString() : fileNames.dequeue();
+    }
+    // The dialog adds the suffix itself, before it asks whether to replace
+    // a file of that name.
+    QFileDialog dialog(parent, caption, proposed, QStringLiteral("*.") + suffix);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffix);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
 void MessageBoxes::SetTestMode(bool on)
 {
     testMode = on;
     answers.clear();
+    fileNames.clear();
     shown.clear();
 }
 
@@ -134,4 +152,10 @@ QList<MessageBoxes::Shown> MessageBoxes::TakeShown()
     QList<Shown> taken;
     taken.swap(shown);
     return taken;
+}
+
+void MessageBoxes::SetNextFileName(const QString& path)
+{
+    testMode = true;
+    fileNames.enqueue(path);
 }

@@ -5,7 +5,7 @@
 #include <QString>
 #include <functional>
 
-// Every message box of the program goes through here, so tests can answer
+// Every message box and file dialog of the program goes through here, so tests can answer
 // the next box in advance and check what it said instead of racing a timer.
 class MessageBoxes
 {
@@ -32,6 +32,11 @@ public:
     // Masked one-line entry, for a passphrase. False when cancelled.
     static bool AskSecret(QWidget* parent, const QString& title, const QString& label,
                           QString& entered);
+    // The file dialog that asks where to save: proposed is the folder and
+    // name offered; files ending in "." + suffix are listed, and a name typed
+    // without a suffix gets it. Returns the chosen path, empty when cancelled.
+    static QString SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
+                                const QString& suffix);
 
     struct Shown
     {
@@ -48,5 +53,8 @@ public:
     static void SetNextAnswer(QMessageBox::StandardButton answer);
     // The next entry is answered with `text` and Ok.
     static void SetNextEntry(const QString& text);
+    // The next file dialog chooses path (empty: cancelled); it is listed as
+    // shown with its caption as title and the proposed path as text.
+    static void SetNextFileName(const QString& path);
     static QList<Shown> TakeShown();
 };

@@ -1,6 +1,7 @@
 #include "screens/TableSupport.h"
 
 #include "screens/MessageBoxes.h"
+#include "store/RecordId.h"
 
 #include <QCursor>
 #include <QDoubleValidator>
@@ -138,9 +139,7 @@ QValidator* NewPriceValidator(QObject* parent)
 
 QString MoneyText(qint64 cents)
 {
-    // cents / 100.0 misses the amount by far less than half a cent, so two
-    // decimals give it back exactly.
-    QString text = QString::number(cents / 100.0, 'f', 2);
+    QString text = CentsText(cents);
     while (text.endsWith('0'))
         text.chop(1);
     if (text.endsWith('.'))

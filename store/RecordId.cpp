@@ -80,3 +80,17 @@ DayRange DayRangeOf(const QDate& day)
     const QString text = day.toString("yyyy-MM-dd");
     return {AppendUtf8(text, " 00:00:00"), AppendUtf8(text, " 23:59:59")};
 }
+
+qint64 CentsOf(double amount)
+{
+    return qRound64(amount * 100.0);
+}
+
+QString CentsText(qint64 cents)
+{
+    // Whole numbers all the way: a double would print a large sum with an
+    // exponent or miss its last cent.
+    const quint64 magnitude = cents < 0 ? 0 - quint64(cents) : quint64(cents);
+    return QString::asprintf("%s%llu.%02llu", cents < 0 ? "-" : "", magnitude / 100,
+                             magnitude % 100);
+}

@@ -51,3 +51,8 @@ struct DayRange
     QString to;
 };
 DayRange DayRangeOf(const QDate& day);
+
+// An amount of money in whole cents, rounded half away from zero.
+qint64 CentsOf(double amount);
+// Cents as "%0.2f" would print the exact amount: "-1234.50", "0.07".
+QString CentsText(qint64 cents);

@@ -69,3 +69,32 @@ using ProviderList = QVector<ProviderInfo>;
 using ProductList = QVector<ProductInfo>;
 using PurchaseList = QVector<PurchaseInfo>;
 using OrderList = QVector<OrderInfo>;
+
+// Figures read for the statistics. Money is in whole cents, rounded once
+// where the store hands the sums over, so that adding them up stays exact.
+
+// The orders paid on one day ("yyyy-MM-dd") and the sum of their totals.
+struct DaySales
+{
+    QString day;
+    qint64 orders = 0;
+    qint64 turnoverCents = 0;
+};
+
+// The lines of one barcode, named as its latest line.
+struct ProductSales
+{
+    QString name;
+    QString barcode;
+    qint64 quantity = 0;
+    qint64 turnoverCents = 0;
+};
+
+// Days with sales in order; the products with the highest turnover, ties
+// in barcode order; the quantity of all lines.
+struct PeriodSales
+{
+    QVector<DaySales> days;
+    QVector<ProductSales> topProducts;
+    qint64 items = 0;
+};

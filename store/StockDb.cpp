@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QStringList>
 #include <QVariant>
+#include <algorithm>
 #include <iterator>
 
 StockDb stockDb;
@@ -52,7 +53,40 @@ const char* const kIndexStatements[] = {
     "CREATE INDEX IF NOT EXISTS purchases_purchase_id ON purchases(purchase_id)",
     "CREATE INDEX IF NOT EXISTS purchases_purchase_product_barcode ON "
     "purchases(purchase_product_barcode)",
+    // The lines of the orders of a period, for the statistics and exports.
+    "CREATE INDEX IF NOT EXISTS orderdetail_order_guid ON orderdetail(order_guid)",
 };
+
+// Statistics and exports: written once for every engine, so only plain SQL
+// (no engine's own functions, no rounding of doubles: sums are rounded to
+// the cent where they are read). A period is the inclusive text range of its
+// times; the lines of an order count where the order was paid, since a line
+// is stamped when it was scanned, a moment earlier and maybe the day before.
+const char kSalesByDay[] =
+    "SELECT substr(order_time,1,10),count(*),sum(order_total) FROM orders WHERE "
+    "order_time>=%s AND order_time<=%s GROUP BY substr(order_time,1,10) ORDER BY "
+    "substr(order_time,1,10)";
+// The last column orders the lines by payment, then scan time: its greatest
+// value ends in the name of a barcode's latest line.
+const char kSalesByBarcode[] =
+    "SELECT d.order_product_barcode,sum(d.order_product_num),sum(d.order_product_subtotal),"
+    "max(o.order_time||d.order_time||'|'||d.order_product_name) FROM orders o JOIN orderdetail "
+    "d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s GROUP BY "
+    "d.order_product_barcode";
+const char kStockValue[] = "SELECT sum(product_num*product_original_price) FROM products";
+const char kOrderLinesExport[] =
+    "SELECT o.order_time,d.order_guid,d.order_product_barcode,d.order_product_name,"
+    "d.order_product_num,d.order_product_rprice,d.order_product_subtotal FROM orders o JOIN "
+    "orderdetail d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s "
+    "ORDER BY o.order_time,o.order_guid,d.rowid";
+const char kPurchasesExport[] =
+    "SELECT p.purchase_time,p.purchase_id,p.purchase_product_barcode,p.purchase_product_name,"
+    "p.purchase_product_num,p.purchase_product_oprice,p.purchase_product_rprice,v.provider_name "
+    "FROM purchases p LEFT JOIN providers v ON v.provider_guid=p.purchase_provider_guid WHERE "
+    "p.purchase_time>=%s AND p.purchase_time<=%s ORDER BY p.purchase_time,p.rowid";
+const char kStockExport[] =
+    "SELECT product_name,product_barcode,product_num,product_original_price,"
+    "product_retail_price FROM products ORDER BY rowid";
 
 // A value as an SQL string literal. Doubling its quotes keeps the whole value
 // inside the literal, so no value can ever become SQL of its own.
@@ -609,4 +643,80 @@ OrderList StockDb::QueryOrdersBetween(QString from, QString to)
         Statement("select * from orders where order_time>=%s and order_time <=%s ORDER BY rowid",
                   {from, to}),
         OnFailure::Silent));
+}
+
+PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
+{
+    const QStringList range{DayRangeOf(first).from, DayRangeOf(last).to};
+    PeriodSales sales;
+    QSqlQuery days = Select(Statement(kSalesByDay, range), OnFailure::Log);
+    while (days.next())
+        sales.days.append({days.value(0).toString(), days.value(1).toLongLong(),
+                           CentsOf(days.value(2).toDouble())});
+    if (!ReadToTheEnd(days))
+        return PeriodSales();
+
+    QVector<ProductSales> products;
+    QSqlQuery barcodes = Select(Statement(kSalesByBarcode, range), OnFailure::Log);
+    while (barcodes.next()) {
+        const QString latest = barcodes.value(3).toString();
+        products.append({latest.mid(latest.indexOf(QLatin1Char('|')) + 1),
+                         barcodes.value(0).toString(), barcodes.value(1).toLongLong(),
+                         CentsOf(barcodes.value(2).toDouble())});
+        sales.items += products.last().quantity;
+    }
+    if (!ReadToTheEnd(barcodes))
+        return PeriodSales();
+    // Ranked here on whole cents: sums of doubles that differ in the last bit
+    // would break a tie the wrong way.
+    const auto higher = [](const ProductSales& a, const ProductSales& b) {
+        return a.turnoverCents != b.turnoverCents ? a.turnoverCents > b.turnoverCents
+                                                  : a.barcode < b.barcode;
+    };
+    const int shown = qMin(topCount, products.size());
+    std::partial_sort(products.begin(), products.begin() + shown, products.end(), higher);
+    sales.topProducts = products.mid(0, shown);
+    return sales;
+}
+
+qint64 StockDb::QueryStockValueCents()
+{
+    QSqlQuery query = Select(QString::fromLatin1(kStockValue), OnFailure::Log);
+    const qint64 cents = query.next() ? CentsOf(query.value(0).toDouble()) : 0;
+    return ReadToTheEnd(query) ? cents : 0;
+}
+
+bool StockDb::StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row)
+{
+    QSqlQuery query = Select(statement, OnFailure::Log);
+    QStringList fields;
+    while (query.next()) {
+        fields.clear();
+        for (int column = 0; column < money.size(); ++column) {
+            const QVariant value = query.value(column);
+            bool number = false;
+            const double amount = money[column] && !value.isNull() ? value.toDouble(&number) : 0.0;
+            fields.append(number ? CentsText(CentsOf(amount)) : value.toString());
+        }
+        if (!row(fields))
+            break;
+    }
+    return ReadToTheEnd(query);
+}
+
+bool StockDb::ExportOrderLines(QDate first, QDate last, const RowSink& row)
+{
+    return StreamRows(Statement(kOrderLinesExport, {DayRangeOf(first).from, DayRangeOf(last).to}),
+                      {false, false, false, false, false, true, true}, row);
+}
+
+bool StockDb::ExportPurchases(QDate first, QDate last, const RowSink& row)
+{
+    return StreamRows(Statement(kPurchasesExport, {DayRangeOf(first).from, DayRangeOf(last).to}),
+                      {false, false, false, false, false, true, true, false}, row);
+}
+
+bool StockDb::ExportStock(const RowSink& row)
+{
+    return StreamRows(QString::fromLatin1(kStockExport), {false, false, false, true, true}, row);
 }

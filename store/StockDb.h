@@ -7,6 +7,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
+#include <functional>
 
 // The one data-access object of the process: owns the single connection to
 // Stock.db and every SQL statement of the system.
@@ -97,6 +99,23 @@ public:
     OrderList QueryOrdersOfDay(QDate day);
     OrderList QueryOrdersBetween(QString from, QString to);
 
+    // Statistics and exports of the days first to last. An order and its
+    // lines belong to the day on which the order was paid (its order_time).
+    PeriodSales QuerySales(QDate first, QDate last, int topCount);
+    // Sum over products of stock times purchase price; no price counts 0.
+    qint64 QueryStockValueCents();
+    // Hands the rows over one at a time as they are read, fields as text:
+    // identifiers and quantities as stored, money to the cent; `row` returns
+    // false to stop. False when the read failed (see LastReadFailed).
+    using RowSink = std::function<bool(const QStringList& fields)>;
+    // Paid at, order, barcode, name, quantity, unit price, subtotal.
+    bool ExportOrderLines(QDate first, QDate last, const RowSink& row);
+    // Booked at, bill number, barcode, name, quantity, purchase and sale
+    // price, provider name.
+    bool ExportPurchases(QDate first, QDate last, const RowSink& row);
+    // Name, barcode, stock, purchase and sale price.
+    bool ExportStock(const RowSink& row);
+
     // Several operations that must be stored together:
     //   StockDb::Transaction tx(stockDb);
     //   ok = tx.isActive() && op1 && op2 && tx.commit();
@@ -133,6 +152,7 @@ private:
     template <typename Record>
     QVector<Record> AllRows(QSqlQuery query, qint64* lastRowid = nullptr);
     template <typename Record> Record LastRow(QSqlQuery query);
+    bool StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row);
 
     QSqlDatabase db;
     QString password;

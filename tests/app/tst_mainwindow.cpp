@@ -60,8 +60,8 @@ void TestMainWindow::tabsInOrderWithTitles()
 {
     TempStore store;
     Pellory window(store.Dir());
-    const QStringList expected = {"今日出货", "订单管理", "库存管理",
-                                  "今日进货", "进货管理", "供应商管理"};
+    const QStringList expected = {"今日出货", "订单管理",   "库存管理", "今日进货",
+                                  "进货管理", "供应商管理", "经营统计"};
     QTabWidget* tabs = window.Tabs();
     QCOMPARE(tabs->count(), expected.size());
     for (int i = 0; i < expected.size(); ++i) {
@@ -75,6 +75,7 @@ void TestMainWindow::tabsInOrderWithTitles()
     QVERIFY(qobject_cast<CTTodayPurchase*>(tabs->widget(3)));
     QVERIFY(qobject_cast<CTTPurchaseManager*>(tabs->widget(4)));
     QVERIFY(qobject_cast<CTProviderManager*>(tabs->widget(5)));
+    QVERIFY(qobject_cast<CTStatistics*>(tabs->widget(6)));
     QCOMPARE(window.CheckVerTimer()->interval(), 60000);
     QVERIFY(window.CheckVerTimer()->isActive());
 }
@@ -157,7 +158,8 @@ void TestMainWindow::listsShowTextsInFull()
     }
     window.Tabs()->setCurrentIndex(1);
     QStringList hourLabels;
-    for (const QGraphicsItem* item : window.findChild<QtCharts::QChartView*>()->scene()->items()) {
+    for (const QGraphicsItem* item :
+         window.Tabs()->widget(1)->findChild<QtCharts::QChartView*>()->scene()->items()) {
         if (const auto* label = dynamic_cast<const QGraphicsTextItem*>(item))
             hourLabels << label->toPlainText();
     }
@@ -199,7 +201,7 @@ void TestMainWindow::escapeKeepsEveryPage()
     Pellory window(store.Dir());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    for (int index : {0, 1, 2, 4, 5}) {
+    for (int index : {0, 1, 2, 4, 5, 6}) {
         window.Tabs()->setCurrentIndex(index);
         QWidget* page = window.Tabs()->currentWidget();
         QWidget* field = page->findChild<QLineEdit*>();

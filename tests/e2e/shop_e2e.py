@@ -216,7 +216,7 @@ STARTED = []
 class Shop:
     """The program, installed in a fresh folder and started on the desktop."""
 
-    TABS = 6
+    TABS = 7
 
     def __init__(self, desktop, bin_dir, folder):
         self.desktop = desktop
@@ -325,6 +325,16 @@ class Shop:
             self.desktop.save(self.window, os.path.join(shots, name))
 
     # -- doing ---------------------------------------------------------------
+
+    def point_at_bar(self):
+        """Rest the pointer on today's bar, the chart's only one, so that a
+        picture shows its amount."""
+        time.sleep(1.0)
+        width, height = self.size()
+        bar = self.grab().find_colour((32, 159, 223), 0, 30, width, height // 2)
+        if bar:
+            self.desktop.hover(self.window, bar[0] + 3, bar[1] + 3)
+            time.sleep(0.5)
 
     def tab(self, index):
         """Click tab `index`; the tab bar spans the window in equal parts."""
@@ -481,13 +491,7 @@ def look_at_orders(shop, shots):
     shop.tab(1)
     shop.no_box()
     if shots:
-        # Point at today's bar so the picture shows its amount.
-        time.sleep(1.0)
-        width, height = shop.size()
-        bar = shop.grab().find_colour((32, 159, 223), 0, 30, width, height // 2)
-        if bar:
-            shop.desktop.hover(shop.window, bar[0] + 3, bar[1] + 3)
-            time.sleep(0.5)
+        shop.point_at_bar()
     shop.shot(shots, "02-orders.png")
 
 
@@ -516,6 +520,14 @@ def look_at_stock(shop, shots):
     shop.tab(2)
     shop.no_box()
     shop.shot(shots, "03-stock.png")
+
+
+def look_at_statistics(shop, shots):
+    shop.tab(6)
+    shop.no_box()
+    if shots:
+        shop.point_at_bar()
+    shop.shot(shots, "07-statistics.png")
 
 
 # -- reading the data back ---------------------------------------------------
@@ -621,6 +633,7 @@ def day(desktop, bin_dir, work, shots):
     look_at_orders(shop, shots)
     delete_purchase(shop, shots)
     look_at_stock(shop, shots)
+    look_at_statistics(shop, shots)
     shop.close()
     check_day(shop.db)
     print("day at the shop: every row and stock figure as booked, sold and deleted")

@@ -237,6 +237,7 @@ void TestStoreAccess::lookupsUseTheirIndex_data()
     QTest::newRow("bill") << Action([] { stockDb.QueryPurchasesByBillNo("1001"); }) << "purchases_purchase_id";
     QTest::newRow("purchases of a day") << Action([] { stockDb.QueryPurchasesOfDay(QDate(2021, 3, 5)); }) << "purchases_purchase_time";
     QTest::newRow("orders of a day") << Action([] { stockDb.QueryOrdersOfDay(QDate(2021, 3, 5)); }) << "orders_order_time";
+    QTest::newRow("lines of a period") << Action([] { stockDb.ExportOrderLines(QDate(2021, 3, 1), QDate(2021, 3, 31), [](const QStringList&) { return true; }); }) << "orderdetail_order_guid";
     // clang-format on
 }
 

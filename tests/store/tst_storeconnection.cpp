@@ -41,6 +41,7 @@ static const char* const kSchema[][2] = {
 
 // The lookup indexes, beside those that the primary keys imply; by name.
 static const char* const kIndexes[] = {
+    "CREATE INDEX orderdetail_order_guid ON orderdetail(order_guid)",
     "CREATE INDEX orders_order_time ON orders(order_time)",
     "CREATE INDEX products_product_barcode ON products(product_barcode)",
     "CREATE INDEX purchases_purchase_id ON purchases(purchase_id)",

@@ -1,0 +1,53 @@
+#include "screens/ChartSupport.h"
+
+#include <QLabel>
+#include <QtCharts/QChartView>
+#include <QtCharts/QValueAxis>
+#include <cmath>
+
+namespace ChartSupport {
+
+namespace {
+const char kTipStyle[] =
+    "background: rgba(95,166,250,185);color: rgb(248, 248, 255);border:0px groove "
+    "gray;border-radius:10px;padding:2px 4px;border:2px groove gray;border-radius:10px;padding:2px "
+    "4px";
+// More ticks than this crowd the axis of a small chart.
+const int kMostSteps = 8;
+} // namespace
+
+void ShowBarTip(QLabel*& tip, QtCharts::QChartView* view, bool status, int index, double value,
+                const QString& text)
+{
+    if (!tip) {
+        tip = new QLabel(view);
+        tip->setStyleSheet(kTipStyle);
+        tip->hide();
+    }
+    if (!status) {
+        tip->hide();
+        return;
+    }
+    tip->setText(text);
+    const QPointF pos = view->chart()->mapToPosition(QPointF(index, value));
+    tip->move(int(pos.x()), int(pos.y() - 1.5 * tip->height()));
+    tip->show();
+}
+
+void SetRoundRange(QtCharts::QValueAxis* axis, double top)
+{
+    double step = 1.0;
+    for (double power = 1.0; std::ceil(top / step) > kMostSteps; power *= 10.0) {
+        for (double factor : {1.0, 2.0, 5.0}) {
+            step = factor * power;
+            if (std::ceil(top / step) <= kMostSteps)
+                break;
+        }
+    }
+    const int steps = qMax(1, int(std::ceil(top / step)));
+    axis->setRange(0.0, steps * step);
+    axis->setTickCount(steps + 1);
+    axis->setLabelFormat(QStringLiteral("%.0f"));
+}
+
+} // namespace ChartSupport

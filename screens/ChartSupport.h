@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QtCharts/QChartGlobal>
+
+class QLabel;
+QT_CHARTS_BEGIN_NAMESPACE
+class QChartView;
+class QValueAxis;
+QT_CHARTS_END_NAMESPACE
+
+// What the bar charts of the screens share.
+namespace ChartSupport {
+
+// The floating label over a hovered bar: shows text with its left edge on
+// the centre line of bar index (of the given value) in view's chart, just
+// above the bar's top; hides it when the pointer left the bar (status
+// false). tip is made at the first hover and kept.
+void ShowBarTip(QLabel*& tip, QtCharts::QChartView* view, bool status, int index, double value,
+                const QString& text);
+
+// Range 0 to at least top, ticks a round step apart (1, 2 or 5 times a
+// power of ten, at least 1), labelled as whole numbers.
+void SetRoundRange(QtCharts::QValueAxis* axis, double top);
+
+} // namespace ChartSupport

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "store/StockDb.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
+
+// Records out to a file that spreadsheet programs open as the same rows:
+// UTF-8 with a byte-order mark (or the Chinese turns to mojibake), fields
+// quoted as RFC 4180 asks, every row ended by CRLF.
+namespace CsvExport {
+
+// Reads rows from the store into the sink it is given; false when the read
+// failed.
+using Reader = std::function<bool(const StockDb::RowSink& row)>;
+
+// Asks where to save, offering fileName in the documents folder, then writes
+// the header and every row read. The file appears only when complete: it is
+// written under a temporary name and renamed at the end, so a cancelled or
+// failed export leaves no part of itself and the file it would replace as
+// it was. Past a second, a progress dialog with Cancel shows and the window
+// keeps responding. Ends with a box that gives the number of rows or why it
+// failed; a cancel ends silently.
+void Run(QWidget* parent, const QString& caption, const QString& fileName,
+         const QStringList& header, const Reader& read);
+
+// How long an export runs before its progress shows; tests shorten it.
+void SetProgressDelay(int ms);
+
+} // namespace CsvExport
