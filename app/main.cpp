@@ -18,6 +18,7 @@ int main(int argc, char* argv[])
     qDebug() << plugins;
 
     LoadClientUuid(dir);
+    LoadStoreSettings(dir);
     appContext.InitLog(dir, false);
     stockDb.OpenStockDb(QString());
 

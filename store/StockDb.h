@@ -7,21 +7,31 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <functional>
+
+struct StoreStatements;
 
 // The one data-access object of the process: owns the single connection to
-// Stock.db and every SQL statement of the system.
+// the store, the encrypted Stock.db or a shop's PostgreSQL database shared by
+// several tills, and every SQL statement of the system.
 class StockDb
 {
 public:
-    StockDb();
+    // The program's store is on Qt's default connection; a second object on a
+    // connection of its own stands for another till (tests, benchmark).
+    explicit StockDb(QString connectionName = QLatin1String(QSqlDatabase::defaultConnection));
 
-    // Open (creating on first run) <appDir>/Stock.db and make the tables.
-    // Calling it again closes the previous connection first (tests reopen).
+    // Opens the store appContext's [store] settings name: <appDir>/Stock.db
+    // (made on first run) or the server, and makes the tables. Calling it
+    // again closes the previous connection first (tests reopen).
     void OpenStockDb(QString name);
     bool OpenConnection(QString path);
     bool CreateTables();
     bool ExeSql(QString sql);
 
+    bool IsServer() const;
+    // Worker number of the identifiers this store's till makes.
+    int Worker() const;
     bool IsOpen() const;
     // Driver text of the failed open, or of the first table that could not be
     // made; empty when the last open succeeded with its tables.
@@ -72,6 +82,23 @@ public:
     OrderList QueryOrdersOfDay(QDate day);
     OrderList QueryOrdersBetween(QString from, QString to);
 
+    // Changes that build on what was read, each atomic against other tills.
+    // A booking adds its quantity to the stock of the product with its
+    // barcode, or makes that product (as newProductGuid) on its first booking.
+    bool BookPurchase(const PurchaseInfo& purchase, const QString& newProductGuid);
+    // The purchase goes and its quantity leaves the product's stock (never
+    // below zero); a purchase already gone takes nothing out.
+    bool DeletePurchaseWithStock(const QString& purchaseGuid);
+    enum class Rewrite
+    {
+        Written,
+        // Refused: the stored product no longer holds what was shown.
+        ChangedElsewhere,
+        Failed
+    };
+    // Writes edited over the product that was shown as shown.
+    Rewrite RewriteProduct(const ProductInfo& shown, const ProductInfo& edited);
+
     // Several operations that must be stored together:
     //   StockDb::Transaction tx(stockDb);
     //   ok = tx.isActive() && op1 && op2 && tx.commit();
@@ -93,6 +120,22 @@ public:
     };
 
 private:
+    void OpenServer();
+    bool ConnectServer();
+    bool LockBarcode(const QString& barcode);
+    // Sends one statement, nothing more: no log, no second try.
+    bool Execute(QSqlQuery& query, const QString& statement);
+    QString FailureText(const QSqlQuery& query) const;
+    bool ClaimWorker();
+    // Server only: makes a lost or never made connection again, at most once
+    // a second; true when a fresh connection is open.
+    bool ConnectionRestored();
+    bool ConnectionBroken() const;
+    // Runs steps in a transaction, again when the server chose it as the
+    // loser of a conflict with another till.
+    bool Atomically(const std::function<bool()>& steps);
+    QSqlQuery NewQuery() const;
+    QString Reason(const QSqlError& error) const;
     enum class OnFailure
     {
         Silent,
@@ -107,7 +150,13 @@ private:
     template <typename Record> QVector<Record> AllRows(QSqlQuery query);
     template <typename Record> Record LastRow(QSqlQuery query);
 
+    const QString connectionName;
+    const StoreStatements* statements;
     QSqlDatabase db;
+    int worker;
+    int transactionDepth = 0;
+    QString failureCode;
+    qint64 lastConnectAttemptMs = 0;
     QString password;
     QString name;
     QString openError;
@@ -117,3 +166,7 @@ private:
 
 // The process-wide instance, alive from before main to process exit.
 extern StockDb stockDb;
+
+// The connection string with the value of any password= replaced, for logs
+// and boxes.
+QString MaskedConnection(QString connection);

@@ -2,8 +2,60 @@
 
 #include "app/AppContext.h"
 #include "store/StockDb.h"
+#include "support_PgServer.h"
 
 #include <QCoreApplication>
+#include <QSqlDatabase>
+#include <memory>
+
+namespace {
+std::unique_ptr<PgServer>& Server()
+{
+    static std::unique_ptr<PgServer> server;
+    return server;
+}
+
+// Every store starts empty, as a new folder's Stock.db does.
+void DropTables(const QString& connection)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "reset");
+        db.setConnectOptions(connection);
+        if (db.open())
+            QSqlQuery(db).exec("SET client_min_messages = warning; DROP TABLE IF EXISTS providers, "
+                               "products, purchases, orders, "
+                               "orderdetail, tills");
+    }
+    QSqlDatabase::removeDatabase("reset");
+}
+} // namespace
+
+bool TempStore::OnServer()
+{
+    return qgetenv("PELLORY_TEST_ENGINE") == "postgresql";
+}
+
+QString TempStore::ServerConnection()
+{
+    if (!Server()) {
+        Server() = std::make_unique<PgServer>();
+        // Stopped while Qt still runs, before the statics go.
+        qAddPostRoutine([] { Server().reset(); });
+    }
+    if (!Server()->Failure().isEmpty())
+        qWarning("Test server: %s", qPrintable(Server()->Failure()));
+    return Server()->Connection();
+}
+
+bool TempStore::StopServer()
+{
+    return Server() && Server()->Stop();
+}
+
+bool TempStore::StartServer()
+{
+    return Server() && Server()->Start();
+}
 
 TempStore::TempStore()
 {
@@ -12,6 +64,13 @@ TempStore::TempStore()
     // in main, the tests do it here.
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + "/sqldrivers");
     appContext.appDir = folder.path();
+    appContext.storeEngine.clear();
+    if (OnServer()) {
+        appContext.storeEngine = "postgresql";
+        appContext.storeConnection = ServerConnection();
+        stockDb.CloseStockDb();
+        DropTables(appContext.storeConnection);
+    }
     stockDb.OpenStockDb(QString());
 }
 
@@ -50,5 +109,20 @@ int TempStore::Count(const QString& table)
 
 void TempStore::RefuseWrites()
 {
-    Exec("PRAGMA query_only=1");
+    Exec(OnServer() ? "SET default_transaction_read_only = on" : "PRAGMA query_only=1");
+}
+
+QString TempStore::PlanOf(const QString& statement)
+{
+    // An empty table is read fastest without an index; the server is asked
+    // for the plan it would use once the tables are large.
+    if (OnServer())
+        Exec("SET enable_seqscan = off");
+    QSqlQuery plan = Exec((OnServer() ? "EXPLAIN " : "EXPLAIN QUERY PLAN ") + statement);
+    QStringList steps;
+    while (plan.next())
+        steps << plan.value(OnServer() ? 0 : 3).toString();
+    if (OnServer())
+        Exec("SET enable_seqscan = on");
+    return steps.join('\n');
 }
