@@ -117,7 +117,8 @@ void CTStockManager::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHi
     MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
                               outcome == StockDb::Rewrite::ChangedElsewhere
                                   ? QStringLiteral("该商品已在其他收银台修改，请核对后再改")
-                                  : QStringLiteral("修改失败，数据未更改"));
+                                  : QStringLiteral("修改失败，数据未更改") +
+                                        stockDb.ServerAwayNote());
     RefreshStockList();
 }
 

@@ -153,7 +153,8 @@ void CTTodayPurchase::OnClicked(bool /*bChecked*/)
     booking.providerGuid = providerMap.value(booking.providerName);
 
     if (!Store(booking)) {
-        MessageBoxes::Information(this, kTitle, QStringLiteral("进货失败，数据未保存"));
+        MessageBoxes::Information(
+            this, kTitle, QStringLiteral("进货失败，数据未保存") + stockDb.ServerAwayNote());
         return;
     }
     model->appendRow(TableSupport::MakeItems({booking.time, booking.providerName, booking.bill,

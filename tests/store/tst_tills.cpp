@@ -164,6 +164,7 @@ void TestTills::serverAwayAndBack()
     QVERIFY(!stockDb.BookPurchase(Purchase("1", "5"), "100"));
     QVERIFY(stockDb.QueryPurchasesOfDay(QDate(2021, 3, 5)).isEmpty());
     QVERIFY(waited.elapsed() < 5000);
+    QVERIFY(!stockDb.ServerAwayNote().isEmpty());
     QVERIFY(TempStore::StartServer());
     QTest::qWait(1100);
     QVERIFY(stockDb.BookPurchase(Purchase("1", "5"), "100"));
