@@ -472,14 +472,15 @@ void StockDb::OpenServer()
     statements = &kServerStatements;
     const QString connection = appContext.storeConnection;
     qDebug() << "Store server: " << MaskedConnection(connection);
-    db = QSqlDatabase::addDatabase("QPSQL", connectionName);
     // Qt's driver turns every ';' of its options into a blank, which would
-    // silently change a value: refused rather than guessed at.
+    // silently change a value: refused rather than guessed at, and no
+    // connection is made that a later action could try again.
     if (connection.contains(QLatin1Char(';'))) {
         openError = QStringLiteral("plconfig.ini 中的 connection 不能含有分号（;）");
         qDebug() << "Can not open connection: " << openError;
         return;
     }
+    db = QSqlDatabase::addDatabase("QPSQL", connectionName);
     db.setConnectOptions(QLatin1String(kServerDefaults) + connection);
     ConnectServer();
 }
@@ -702,10 +703,10 @@ bool StockDb::ReadToTheEnd(const QSqlQuery& query)
         return true;
     // A store that never opened was reported at start-up; its empty reads are
     // expected and logged as their operations always did (Select).
-    // The connection carries the driver's own reason; the query's text only
-    // says that a fetch failed.
+    // The file's connection carries the driver's own reason, where the query's
+    // text only says that a fetch failed; the server's reason is the query's.
     if (IsOpen()) {
-        readError = db.lastError().isValid() ? db.lastError() : error;
+        readError = !IsServer() && db.lastError().isValid() ? db.lastError() : error;
         qDebug() << "ExeSql Failed : " << Reason(readError);
     }
     return false;

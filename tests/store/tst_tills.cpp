@@ -40,7 +40,8 @@ private slots:
     void tillsClaimDifferentWorkerNumbers();
     void serverAwayAndBack();
     void startsWithoutAServer();
-    void unknownEngineOpensNothing();
+    void refusedSettingsOpenNothing_data();
+    void refusedSettingsOpenNothing();
     void passwordsNeverShown_data();
     void passwordsNeverShown();
 
@@ -185,14 +186,32 @@ void TestTills::startsWithoutAServer()
     QCOMPARE(stockDb.QueryAllProviders(0, 100).size(), 1);
 }
 
-void TestTills::unknownEngineOpensNothing()
+void TestTills::refusedSettingsOpenNothing_data()
 {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("connection");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("unknown engine") << "mysql"
+                                    << ""
+                                    << "mysql";
+    QTest::newRow("';' in the connection") << "postgresql"
+                                           << "host=/nowhere;port=1"
+                                           << ";";
+}
+
+void TestTills::refusedSettingsOpenNothing()
+{
+    QFETCH(QString, engine);
+    QFETCH(QString, connection);
+    QFETCH(QString, reason);
     QTemporaryDir empty;
     appContext.appDir = empty.path();
-    appContext.storeEngine = "mysql";
+    appContext.storeEngine = engine;
+    appContext.storeConnection = connection;
     stockDb.OpenStockDb(QString());
     QVERIFY(!stockDb.IsOpen());
-    QVERIFY(stockDb.OpenErrorText().contains("mysql"));
+    QVERIFY(!stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
+    QVERIFY(stockDb.OpenErrorText().contains(reason));
     QVERIFY(QDir(empty.path()).isEmpty());
 }
 
