@@ -191,12 +191,16 @@ void TestTills::refusedSettingsOpenNothing_data()
     QTest::addColumn<QString>("engine");
     QTest::addColumn<QString>("connection");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("unknown engine") << "mysql"
-                                    << ""
-                                    << "mysql";
-    QTest::newRow("';' in the connection") << "postgresql"
-                                           << "host=/nowhere;port=1"
-                                           << ";";
+    QTest::addColumn<QString>("setup");
+    // clang-format off
+    QTest::newRow("unknown engine") << "mysql" << "" << "mysql" << "";
+    QTest::newRow("';' in the connection") << "postgresql" << "host=/nowhere;port=1" << ";" << "";
+    if (TempStore::OnServer())
+        QTest::newRow("a role that may not make the tables")
+            << "postgresql" << TempStore::ServerConnection() + " user=clerk" << "permission denied"
+            << "DROP TABLE providers, products, purchases, orders, orderdetail, tills; "
+               "DROP ROLE IF EXISTS clerk; CREATE ROLE clerk LOGIN";
+    // clang-format on
 }
 
 void TestTills::refusedSettingsOpenNothing()
@@ -204,6 +208,9 @@ void TestTills::refusedSettingsOpenNothing()
     QFETCH(QString, engine);
     QFETCH(QString, connection);
     QFETCH(QString, reason);
+    QFETCH(QString, setup);
+    if (!setup.isEmpty())
+        QVERIFY(!store->Exec(setup).lastError().isValid());
     QTemporaryDir empty;
     appContext.appDir = empty.path();
     appContext.storeEngine = engine;
@@ -211,7 +218,7 @@ void TestTills::refusedSettingsOpenNothing()
     stockDb.OpenStockDb(QString());
     QVERIFY(!stockDb.IsOpen());
     QVERIFY(!stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
-    QVERIFY(stockDb.OpenErrorText().contains(reason));
+    QVERIFY2(stockDb.OpenErrorText().contains(reason), qPrintable(stockDb.OpenErrorText()));
     QVERIFY(QDir(empty.path()).isEmpty());
 }
 
