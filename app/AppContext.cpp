@@ -35,12 +35,26 @@ const char* PathSeparator()
 #endif
 }
 
+namespace {
+QString SettingsPath(const QString& dir)
+{
+    return AppendUtf8(dir + "//", "plconfig.ini");
+}
+} // namespace
+
+void LoadStoreSettings(QString dir)
+{
+    const QSettings settings(SettingsPath(dir), QSettings::IniFormat);
+    appContext.storeEngine = settings.value("/store/engine").toString().trimmed();
+    appContext.storeConnection = settings.value("/store/connection").toString();
+}
+
 void LoadClientUuid(QString dir)
 {
     // A candidate is made on every start and thrown away when one is stored.
     const QByteArray candidate = Md5Hex(QUuid::createUuid().toString().toUtf8());
 
-    QSettings settings(AppendUtf8(dir + "//", "plconfig.ini"), QSettings::IniFormat);
+    QSettings settings(SettingsPath(dir), QSettings::IniFormat);
     const QString stored = settings.value("/config/clientuuid", QVariant()).toString();
     if (stored.isEmpty()) {
         settings.setValue("/config/clientuuid", QString::fromLatin1(candidate));

@@ -9,6 +9,10 @@ struct AppContext
 {
     QString clientUuid;
     QString appDir;
+    // plconfig.ini [store]: which store engine, and for a server its libpq
+    // connection string. An empty engine is the encrypted Stock.db.
+    QString storeEngine;
+    QString storeConnection;
 
     // Records dir as the application directory and the log directory; with
     // installHandler the file log handler takes over Qt's message output.
@@ -25,6 +29,9 @@ QByteArray Md5Hex(const QByteArray& bytes);
 
 // Reads or creates the client identity in <dir>/plconfig.ini.
 void LoadClientUuid(QString dir);
+
+// Reads the [store] section of <dir>/plconfig.ini; nothing is written.
+void LoadStoreSettings(QString dir);
 
 // The platform's directory separator as a UTF-8 tail for AppendUtf8.
 const char* PathSeparator();

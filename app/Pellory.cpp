@@ -250,6 +250,11 @@ void Pellory::OnCurrentChanged(int index)
     case 4:
         purchaseManager.RefreshPurchaseList();
         break;
+    case 5:
+        // Providers added at another till, so that goods can be booked against them.
+        if (stockDb.IsServer())
+            providerManager.LoadProviders();
+        break;
     case 6:
         statistics.ReloadStatistics();
         break;

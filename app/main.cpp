@@ -19,6 +19,7 @@ int main(int argc, char* argv[])
     qDebug() << plugins;
 
     LoadClientUuid(dir);
+    LoadStoreSettings(dir);
     appContext.InitLog(dir, false);
     stockDb.OpenStockDb(QString());
     CTPasswordDialog::UnlockStore();

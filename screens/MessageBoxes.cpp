@@ -1,9 +1,9 @@
 #include "screens/MessageBoxes.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QPointer>
-#include <QFileDialog>
 #include <QPushButton>
 #include <QQueue>
 

@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 
 #include <QDateTime>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -13,6 +14,8 @@ RecordIdGenerator::Clock& ClockSource()
     static RecordIdGenerator::Clock clock;
     return clock;
 }
+
+std::atomic<int> processWorker{kRecordIdWorker};
 } // namespace
 
 void RecordIdGenerator::SetEpoch(std::int64_t ms)
@@ -51,8 +54,18 @@ QByteArray NewRecordIdText()
 {
     RecordIdGenerator generator;
     generator.SetEpoch(kRecordIdEpochMs);
-    generator.SetWorker(kRecordIdWorker);
+    generator.SetWorker(processWorker);
     return UInt64Text(generator.NextId());
+}
+
+void SetRecordIdWorker(int worker)
+{
+    processWorker = worker;
+}
+
+int RecordIdWorker()
+{
+    return processWorker;
 }
 
 QByteArray FormatSql(const char* format, ...)

@@ -31,8 +31,13 @@ private:
     std::int32_t sequence = 0;
 };
 
-// Decimal text of a fresh RecordId (sequence always 0).
+// Decimal text of a fresh RecordId (sequence always 0) carrying the
+// process's worker number.
 QByteArray NewRecordIdText();
+// The worker number of this process's identifiers: kRecordIdWorker for the
+// file store, the number claimed on the server for a shared one.
+void SetRecordIdWorker(int worker);
+int RecordIdWorker();
 
 // Bounded printf: at most 20479 bytes, cut like vsnprintf.
 QByteArray FormatSql(const char* format, ...)

@@ -3,14 +3,20 @@
 #include "app/AppContext.h"
 #include "store/RecordId.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QStringList>
+#include <QSysInfo>
 #include <QVariant>
 #include <algorithm>
 #include <iterator>
+#include <libpq-fe.h>
+#include <memory>
 
 StockDb stockDb;
 
@@ -19,7 +25,8 @@ const char kProgramKey[] = "19970408maple";
 // What SQLite reports when page 1 does not decrypt.
 const int kNotADatabase = 26;
 
-const char* const kCreateStatements[] = {
+// The file's schema. Its texts are what every Stock.db already holds.
+const char* const kFileTables[] = {
     "CREATE TABLE IF NOT EXISTS providers (provider_guid BIGINT PRIMARY KEY, provider_name "
     "VARCHAR(128) NOT NULL,provider_phone VARCHAR(32),provider_address "
     "VARCHAR(128),provider_license VARCHAR(128),provider_foodlicense "
@@ -41,6 +48,42 @@ const char* const kCreateStatements[] = {
     "VARCHAR(128) NOT NULL,product_barcode VARCHAR(32),product_num "
     "INTEGER,product_provider_guid BIGINT,product_original_price "
     "DOUBLE,product_wholesale_price DOULBE,product_retail_price DOUBLE)",
+    nullptr,
+};
+
+// The same tables on the server, so that values read back as from the file:
+// texts without a length limit (SQLite keeps any length), whole numbers in 64
+// bits, times as text compared byte by byte, as SQLite compares them. SQLite
+// keeps rows in rowid order; the trailing rowid gives the server the same
+// order under the same name, and "select *" still finds the file's columns
+// first. Each till's identifier worker number is claimed in tills.
+const char* const kServerTables[] = {
+    "CREATE TABLE IF NOT EXISTS providers (provider_guid BIGINT PRIMARY KEY, provider_name TEXT "
+    "NOT NULL, provider_phone TEXT, provider_address TEXT, provider_license TEXT, "
+    "provider_foodlicense TEXT, provider_business TEXT, "
+    "rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS purchases (purchase_guid BIGINT PRIMARY KEY, purchase_time TEXT "
+    "COLLATE \"C\" NOT NULL, purchase_id TEXT, purchase_product_guid BIGINT, "
+    "purchase_product_name TEXT NOT NULL, purchase_product_barcode TEXT, purchase_product_num "
+    "BIGINT, purchase_provider_guid BIGINT, purchase_product_oprice DOUBLE PRECISION, "
+    "purchase_product_wprice DOUBLE PRECISION, purchase_product_rprice DOUBLE PRECISION, "
+    "rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS orders (order_guid BIGINT PRIMARY KEY NOT NULL, order_time TEXT "
+    "COLLATE \"C\" NOT NULL, order_total DOUBLE PRECISION NOT NULL, order_ptnum BIGINT NOT NULL, "
+    "rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS orderdetail (order_guid BIGINT NOT NULL, order_time TEXT "
+    "COLLATE \"C\" NOT NULL, order_total DOUBLE PRECISION NOT NULL, order_product_name TEXT NOT "
+    "NULL, order_product_guid BIGINT NOT NULL, order_product_barcode TEXT NOT NULL, "
+    "order_product_num BIGINT NOT NULL, order_product_rprice DOUBLE PRECISION NOT NULL, "
+    "order_product_subtotal DOUBLE PRECISION NOT NULL, "
+    "rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS products (product_guid BIGINT PRIMARY KEY, product_name TEXT NOT "
+    "NULL, product_barcode TEXT, product_num BIGINT, product_provider_guid BIGINT, "
+    "product_original_price DOUBLE PRECISION, product_wholesale_price DOUBLE PRECISION, "
+    "product_retail_price DOUBLE PRECISION, rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS tills (till_worker INTEGER PRIMARY KEY CHECK (till_worker "
+    "BETWEEN 0 AND 1023), till_key TEXT NOT NULL UNIQUE, till_since TEXT NOT NULL)",
+    nullptr,
 };
 
 // The columns the program searches by. Without them every day, barcode and
@@ -55,6 +98,7 @@ const char* const kIndexStatements[] = {
     "purchases(purchase_product_barcode)",
     // The lines of the orders of a period, for the statistics and exports.
     "CREATE INDEX IF NOT EXISTS orderdetail_order_guid ON orderdetail(order_guid)",
+    nullptr,
 };
 
 // Statistics and exports: written once for every engine, so only plain SQL
@@ -87,6 +131,166 @@ const char kPurchasesExport[] =
 const char kStockExport[] =
     "SELECT product_name,product_barcode,product_num,product_original_price,"
     "product_retail_price FROM products ORDER BY rowid";
+
+// Statements both engines read alike.
+// A page of the stock list or the purchase history starts after the last row
+// of the one before, found through the rowid's index: no row is skipped or
+// read twice when rows before it were deleted or written again, and no page
+// reads through the rows before it. The server's tables end in a rowid column
+// of their own, so the page's rowid is the column after the record's there too.
+const char kTablePage[] = "SELECT *, rowid FROM %s WHERE rowid > %lld ORDER BY rowid LIMIT %d";
+const char kInsertProvider[] =
+    "insert into providers(provider_guid,provider_name,provider_phone,provider_address,"
+    "provider_license,provider_foodlicense,provider_business) values (%s,%s,%s,%s,%s,%s,%s)";
+const char kDeleteProvider[] = "DELETE FROM providers where provider_guid=%s";
+const char kDeleteProduct[] = "DELETE FROM products where product_guid=%s";
+const char kDeletePurchase[] = "DELETE FROM purchases where purchase_guid=%s";
+const char kPurchasesBetween[] =
+    "select * from purchases where purchase_time>=%s and purchase_time <= %s ORDER BY rowid";
+const char kInsertOrder[] =
+    "insert into orders(order_guid,order_time,order_total,order_ptnum) values (%s,%s,%s,%s)";
+const char kInsertOrderDetail[] =
+    "insert into orderdetail(order_guid,order_time,order_total,order_product_name,"
+    "order_product_guid,order_product_barcode,order_product_num,order_product_rprice,"
+    "order_product_subtotal) values (%s,%s,%s,%s,%s,%s,%s,%s,%s)";
+const char kOrdersBetween[] =
+    "select * from orders where order_time>=%s and order_time <=%s ORDER BY rowid";
+const char kProductByBarcode[] = "SELECT * FROM products where product_barcode=%s ORDER BY rowid";
+} // namespace
+
+// One table of statements per engine. Values take the place of "%s" as
+// quoted literals; the table name and numbers of the two table reads are
+// printf arguments. A statement an engine does not need is null.
+struct StoreStatements
+{
+    const char* const* tables;
+    const char* const* indexes;
+    // A row when a table is missing: then the tables are made (the server's
+    // tills may lack the right to make them, and need not have it).
+    const char* tablesMissing;
+    // Held while the tables are made, so that two first starts do not race.
+    const char* schemaLock;
+    const char* sessionSetup;
+    const char* wholeTable;
+    const char* insertProvider;
+    const char* deleteProvider;
+    const char* providerByGuid;
+    const char* insertProduct;
+    const char* deleteProduct;
+    const char* productByBarcode;
+    const char* productByBarcodeForUpdate;
+    const char* productByGuidForUpdate;
+    const char* updateProductNum;
+    // Every stock change of one barcode waits for the one before: the
+    // barcode is not unique, so no row lock covers a product not made yet.
+    const char* lockBarcode;
+    const char* insertPurchase;
+    const char* deletePurchase;
+    const char* purchaseByGuidForUpdate;
+    const char* purchasesByBillNo;
+    const char* purchasesByBarcode;
+    const char* purchasesBetween;
+    const char* insertOrder;
+    const char* insertOrderDetail;
+    const char* ordersBetween;
+    const char* ownWorker;
+    const char* claimWorker;
+    const char* claimedWorkers;
+};
+
+namespace {
+const StoreStatements kFileStatements = {
+    kFileTables,
+    kIndexStatements,
+    nullptr,
+    nullptr,
+    nullptr,
+    "SELECT * FROM %s",
+    kInsertProvider,
+    kDeleteProvider,
+    "select * from providers where provider_guid=%s",
+    "insert into products(product_guid,product_name,product_barcode,product_num,"
+    "product_provider_guid,product_original_price,product_retail_price) values "
+    "(%s,%s,%s,%s,%s,%s,%s)",
+    kDeleteProduct,
+    kProductByBarcode,
+    kProductByBarcode,
+    "select * from products where product_guid=%s",
+    "update products set product_num=%s where product_guid=%s",
+    nullptr,
+    "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,"
+    "purchase_product_barcode,purchase_product_num,purchase_provider_guid,"
+    "purchase_product_oprice,purchase_product_rprice) values (%s,%s,%s,%s,%s,%s,%s,%s,%s)",
+    kDeletePurchase,
+    "select * from purchases where purchase_guid=%s",
+    "select * from purchases where purchase_id==%s ORDER BY rowid",
+    "select * from purchases where purchase_product_barcode==%s ORDER BY rowid",
+    kPurchasesBetween,
+    kInsertOrder,
+    kInsertOrderDetail,
+    kOrdersBetween,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// Where the file takes an empty text into a number column and reads it back
+// empty, the server stores NULL, which reads back empty too.
+const StoreStatements kServerStatements = {
+    kServerTables,
+    kIndexStatements,
+    "SELECT 1 WHERE to_regclass('providers') IS NULL OR to_regclass('purchases') IS NULL OR "
+    "to_regclass('orders') IS NULL OR to_regclass('orderdetail') IS NULL OR "
+    "to_regclass('products') IS NULL OR to_regclass('tills') IS NULL",
+    "SELECT pg_advisory_xact_lock(1010, 0)",
+    "SET statement_timeout = 4000",
+    "SELECT * FROM %s ORDER BY rowid",
+    kInsertProvider,
+    kDeleteProvider,
+    "select * from providers where provider_guid=NULLIF(%s,'')::bigint",
+    "insert into products(product_guid,product_name,product_barcode,product_num,"
+    "product_provider_guid,product_original_price,product_retail_price) values "
+    "(%s,%s,%s,NULLIF(%s,'')::bigint,NULLIF(%s,'')::bigint,NULLIF(%s,'')::float8,"
+    "NULLIF(%s,'')::float8)",
+    kDeleteProduct,
+    kProductByBarcode,
+    "SELECT * FROM products where product_barcode=%s ORDER BY rowid FOR UPDATE",
+    "select * from products where product_guid=NULLIF(%s,'')::bigint FOR UPDATE",
+    "update products set product_num=NULLIF(%s,'')::bigint where "
+    "product_guid=NULLIF(%s,'')::bigint",
+    "SELECT pg_advisory_xact_lock(1009, hashtext(%s))",
+    "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,"
+    "purchase_product_barcode,purchase_product_num,purchase_provider_guid,"
+    "purchase_product_oprice,purchase_product_rprice) values (%s,%s,%s,%s,%s,"
+    "NULLIF(%s,'')::bigint,NULLIF(%s,'')::bigint,NULLIF(%s,'')::float8,NULLIF(%s,'')::float8)",
+    kDeletePurchase,
+    "select * from purchases where purchase_guid=NULLIF(%s,'')::bigint FOR UPDATE",
+    "select * from purchases where purchase_id=%s ORDER BY rowid",
+    "select * from purchases where purchase_product_barcode=%s ORDER BY rowid",
+    kPurchasesBetween,
+    kInsertOrder,
+    kInsertOrderDetail,
+    kOrdersBetween,
+    "SELECT till_worker FROM tills WHERE till_key=%s",
+    "INSERT INTO tills(till_worker,till_key,till_since) SELECT n,%s,%s FROM "
+    "generate_series(0,1023) AS n WHERE NOT EXISTS (SELECT 1 FROM tills WHERE till_worker=n) "
+    "ORDER BY n LIMIT 1 ON CONFLICT DO NOTHING RETURNING till_worker",
+    "SELECT count(*) FROM tills",
+};
+
+const int kWorkerNumbers = 1024;
+// A till whose transaction lost a conflict to another till's tries again;
+// with one lock per barcode this is rare, so a few times is plenty.
+const int kConflictAttempts = 5;
+// Failed connects are not tried again sooner, so that a list reading many
+// rows waits for the server once, not once per row.
+const qint64 kReconnectPauseMs = 1000;
+// libpq settings that keep every wait for the server under five seconds: a
+// dead link is noticed within about two, and one connect attempt takes at
+// most two more. The shop's own connection string comes after them and may
+// change them.
+const char kServerDefaults[] = "connect_timeout=2 keepalives=1 keepalives_idle=1 "
+                               "keepalives_interval=1 keepalives_count=1 tcp_user_timeout=2000 ";
 
 // A value as an SQL string literal. Doubling its quotes keeps the whole value
 // inside the literal, so no value can ever become SQL of its own.
@@ -190,8 +394,11 @@ template <typename Record> Record RecordOfRow(const QSqlQuery& query)
 {
     Record record;
     int column = 0;
-    for (QString Record::*field : Columns<Record>::fields)
-        record.*field = query.value(column++).toString();
+    for (QString Record::*field : Columns<Record>::fields) {
+        // A NULL number reads as "0" from the server's driver; the file's reads as empty.
+        const QVariant value = query.value(column++);
+        record.*field = value.isNull() ? QString() : value.toString();
+    }
     return record;
 }
 
@@ -203,16 +410,37 @@ template <typename Record> QStringList ValuesOf(const Record& record)
     return values;
 }
 
-QSqlQuery NewQuery()
+bool SameShownProduct(const ProductInfo& a, const ProductInfo& b)
+{
+    return a.product_guid == b.product_guid && a.product_name == b.product_name &&
+           a.product_barcode == b.product_barcode && a.product_num == b.product_num &&
+           a.product_provider_guid == b.product_provider_guid &&
+           a.product_original_price == b.product_original_price &&
+           a.product_retail_price == b.product_retail_price;
+}
+
+qint64 NowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+} // namespace
+
+QString MaskedConnection(QString connection)
+{
+    static const QRegularExpression password(R"((\bpassword\s*=\s*)('(?:[^'\\]|\\.)*'?|\S*))",
+                                             QRegularExpression::CaseInsensitiveOption);
+    return connection.replace(password, QStringLiteral("\\1***"));
+}
+
+QSqlQuery StockDb::NewQuery() const
 {
     // An invalid handle makes Qt use the default connection. Rows are only
     // ever read once, front to back: a forward-only query streams them
     // instead of keeping every row read until the query goes.
-    QSqlQuery query{QString(), QSqlDatabase()};
+    QSqlQuery query{QString(), QSqlDatabase::database(connectionName, false)};
     query.setForwardOnly(true);
     return query;
 }
-} // namespace
 
 template <typename Record> QVector<Record> StockDb::AllRows(QSqlQuery query, qint64* lastRowid)
 {
@@ -239,7 +467,9 @@ template <typename Record> Record StockDb::LastRow(QSqlQuery query)
     return records.isEmpty() ? Record() : records.last();
 }
 
-StockDb::StockDb()
+StockDb::StockDb(QString connectionName)
+    : connectionName(std::move(connectionName)), statements(&kFileStatements),
+      worker(kRecordIdWorker)
 {
     password = QString();
     qDebug() << QSqlDatabase::drivers();
@@ -250,8 +480,22 @@ void StockDb::OpenStockDb(QString name)
 {
     CloseStockDb();
     this->name = name;
+    const QString engine = appContext.storeEngine.toLower();
+    if (engine == QLatin1String("postgresql")) {
+        OpenServer();
+        return;
+    }
+    statements = &kFileStatements;
+    worker = kRecordIdWorker;
+    if (connectionName == QLatin1String(QSqlDatabase::defaultConnection))
+        SetRecordIdWorker(worker);
+    if (!engine.isEmpty() && engine != QLatin1String("sqlcipher")) {
+        openError = QStringLiteral("plconfig.ini 中的数据库引擎未知：") + appContext.storeEngine;
+        qDebug() << "Can not open connection: " << openError;
+        return;
+    }
     password = QLatin1String(kProgramKey);
-    db = QSqlDatabase::addDatabase("SQLITECIPHER", QLatin1String(QSqlDatabase::defaultConnection));
+    db = QSqlDatabase::addDatabase("SQLITECIPHER", connectionName);
     qDebug() << QSqlDatabase::drivers();
 
     const QString path = AppendUtf8(appContext.appDir + PathSeparator(), "Stock.db");
@@ -271,6 +515,86 @@ void StockDb::OpenStockDb(QString name)
     }
     if (OpenConnection(path))
         CreateTables();
+}
+
+void StockDb::OpenServer()
+{
+    statements = &kServerStatements;
+    const QString connection = appContext.storeConnection;
+    qDebug() << "Store server: " << MaskedConnection(connection);
+    // Qt's driver turns every ';' of its options into a blank, which would
+    // silently change a value: refused rather than guessed at, and no
+    // connection is made that a later action could try again.
+    if (connection.contains(QLatin1Char(';'))) {
+        openError = QStringLiteral("plconfig.ini 中的 connection 不能含有分号（;）");
+        qDebug() << "Can not open connection: " << openError;
+        return;
+    }
+    db = QSqlDatabase::addDatabase("QPSQL", connectionName);
+    db.setConnectOptions(QLatin1String(kServerDefaults) + connection);
+    ConnectServer();
+}
+
+bool StockDb::ConnectServer()
+{
+    lastConnectAttemptMs = NowMs();
+    db.close();
+    if (!db.open()) {
+        openError = Reason(db.lastError());
+        qDebug() << "Can not open connection: " << openError;
+        db.close();
+        return false;
+    }
+    QSqlQuery query = NewQuery();
+    if (!Execute(query, QString::fromLatin1(statements->sessionSetup))) {
+        openError = Reason(query.lastError());
+        db.close();
+        return false;
+    }
+    if (!CreateTables() || !ClaimWorker()) {
+        qDebug() << "Can not open connection: " << openError;
+        db.close();
+        return false;
+    }
+    openError.clear();
+    return true;
+}
+
+// The lowest number no till holds, kept by this till from then on. The key
+// names the machine and the program's folder as well as the client identity,
+// so that a folder copied to another machine, identity and all, claims a
+// number of its own.
+bool StockDb::ClaimWorker()
+{
+    const QString key = QString::fromLatin1(
+        Md5Hex((QSysInfo::machineUniqueId() + '|' + appContext.appDir.toUtf8() + '|' +
+                appContext.clientUuid.toUtf8() + '|' + connectionName.toUtf8())));
+    const QString since = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+    QSqlQuery query = NewQuery();
+    for (int attempt = 0; attempt <= kWorkerNumbers; ++attempt) {
+        const QString own = Statement(statements->ownWorker, {key});
+        const QString claim = Statement(statements->claimWorker, {key, since});
+        if ((Execute(query, own) && query.next()) || (Execute(query, claim) && query.next())) {
+            worker = query.value(0).toInt();
+            if (connectionName == QLatin1String(QSqlDatabase::defaultConnection))
+                SetRecordIdWorker(worker);
+            qDebug() << "Till worker number: " << worker;
+            return true;
+        }
+        if (query.lastError().isValid())
+            break;
+        // Nothing claimed and nothing failed: another till took the number
+        // first, or none is left.
+        if (Execute(query, QString::fromLatin1(statements->claimedWorkers)) && query.next() &&
+            query.value(0).toInt() >= kWorkerNumbers) {
+            openError = QStringLiteral("此服务器上已登记 %1 台收银台，编号已用完，本机无法加入。"
+                                       "请管理员在 tills 表中删除不再使用的收银台。")
+                            .arg(kWorkerNumbers);
+            return false;
+        }
+    }
+    openError = Reason(query.lastError());
+    return false;
 }
 
 bool StockDb::OpenConnection(QString path)
@@ -293,19 +617,36 @@ bool StockDb::OpenConnection(QString path)
 
 bool StockDb::CreateTables()
 {
+    QSqlQuery query = NewQuery();
+    if (statements->tablesMissing) {
+        if (!Execute(query, QString::fromLatin1(statements->tablesMissing))) {
+            openError = FailureText(query);
+            return false;
+        }
+        if (!query.next())
+            return true;
+    }
+    std::unique_ptr<Transaction> together;
+    if (statements->schemaLock) {
+        together = std::make_unique<Transaction>(*this);
+        Execute(query, QString::fromLatin1(statements->schemaLock));
+    }
     // A store without its tables is reported at start-up like one that did
     // not open, with the first statement's reason.
-    QSqlQuery query = NewQuery();
     bool made = true;
-    for (const char* statement : kCreateStatements) {
-        if (!Run(query, QString::fromLatin1(statement), OnFailure::Silent) && made) {
+    for (const char* const* statement = statements->tables; *statement; ++statement) {
+        if (!Run(query, QString::fromLatin1(*statement), OnFailure::Silent) && made) {
             made = false;
-            openError = db.lastError().driverText();
+            openError = FailureText(query);
         }
     }
     // Lookups still work without an index, only slower: not worth refusing a store for.
-    for (const char* statement : kIndexStatements)
-        Run(query, QString::fromLatin1(statement), OnFailure::Log);
+    for (const char* const* statement = statements->indexes; *statement; ++statement)
+        Run(query, QString::fromLatin1(*statement), OnFailure::Log);
+    if (together && made && !together->commit()) {
+        made = false;
+        openError = Reason(db.lastError());
+    }
     return made;
 }
 
@@ -315,13 +656,78 @@ bool StockDb::ExeSql(QString sql)
     return Run(query, sql, OnFailure::Log);
 }
 
-bool StockDb::Run(QSqlQuery& query, const QString& statement, OnFailure onFailure)
+bool StockDb::Execute(QSqlQuery& query, const QString& statement)
 {
     lastStatement = statement;
     const bool ok = query.exec(statement);
-    if (!ok && onFailure == OnFailure::Log)
-        qDebug() << "ExeSql Failed : " << db.lastError().driverText();
+    failureCode = ok ? QString() : query.lastError().nativeErrorCode();
     return ok;
+}
+
+bool StockDb::Run(QSqlQuery& query, const QString& statement, OnFailure onFailure)
+{
+    // A server that was away is tried again before the statement, and a
+    // connection found lost under it is made again and the statement sent
+    // once more. Outside a transaction that is safe: the keyed inserts cannot
+    // store twice, and updates and deletes are the same the second time.
+    if (IsServer() && !IsOpen() && ConnectionRestored())
+        query = NewQuery();
+    bool ok = Execute(query, statement);
+    if (!ok && ConnectionRestored()) {
+        query = NewQuery();
+        ok = Execute(query, statement);
+    }
+    if (!ok && onFailure == OnFailure::Log)
+        qDebug() << "ExeSql Failed : " << FailureText(query);
+    return ok;
+}
+
+bool StockDb::IsServer() const
+{
+    return statements == &kServerStatements;
+}
+
+QString StockDb::ServerAwayNote() const
+{
+    return IsServer() && (!IsOpen() || ConnectionBroken())
+               ? QStringLiteral("\n无法连接数据库服务器，服务器恢复后请再试一次")
+               : QString();
+}
+
+int StockDb::Worker() const
+{
+    return worker;
+}
+
+bool StockDb::ConnectionRestored()
+{
+    if (!IsServer() || !db.isValid() || transactionDepth > 0 ||
+        (db.isOpen() && !ConnectionBroken()) || NowMs() - lastConnectAttemptMs < kReconnectPauseMs)
+        return false;
+    return ConnectServer();
+}
+
+bool StockDb::ConnectionBroken() const
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (qstrcmp(handle.typeName(), "PGconn*") != 0)
+        return false;
+    PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
+    return !connection || PQstatus(connection) == CONNECTION_BAD;
+}
+
+QString StockDb::Reason(const QSqlError& error) const
+{
+    // Qt's PostgreSQL driver keeps the server's own words in databaseText.
+    const QString server = error.databaseText().trimmed();
+    return IsServer() && !server.isEmpty() ? server : error.driverText();
+}
+
+QString StockDb::FailureText(const QSqlQuery& query) const
+{
+    // The file's connection carries SQLite's own reason; the server's reason
+    // stays with the query.
+    return IsServer() ? Reason(query.lastError()) : db.lastError().driverText();
 }
 
 QSqlQuery StockDb::Select(const QString& statement, OnFailure onFailure)
@@ -349,11 +755,11 @@ bool StockDb::ReadToTheEnd(const QSqlQuery& query)
         return true;
     // A store that never opened was reported at start-up; its empty reads are
     // expected and logged as their operations always did (Select).
-    // The connection carries the driver's own reason; the query's text only
-    // says that a fetch failed.
+    // The file's connection carries the driver's own reason, where the query's
+    // text only says that a fetch failed; the server's reason is the query's.
     if (IsOpen()) {
-        readError = db.lastError().isValid() ? db.lastError() : error;
-        qDebug() << "ExeSql Failed : " << readError.driverText();
+        readError = !IsServer() && db.lastError().isValid() ? db.lastError() : error;
+        qDebug() << "ExeSql Failed : " << Reason(readError);
     }
     return false;
 }
@@ -365,7 +771,7 @@ bool StockDb::LastReadFailed() const
 
 QString StockDb::ReadErrorText() const
 {
-    return readError.driverText();
+    return Reason(readError);
 }
 
 bool StockDb::IsOpen() const
@@ -414,7 +820,8 @@ bool StockDb::OpenWithPassphrase(QString passphrase)
 
 bool StockDb::KeyCanChange() const
 {
-    return IsOpen();
+    // A server has logins of its own; only the file is keyed by the program.
+    return IsOpen() && !IsServer();
 }
 
 bool StockDb::HasProgramKey() const
@@ -453,18 +860,26 @@ void StockDb::CloseStockDb()
         return;
     db.close();
     db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    QSqlDatabase::removeDatabase(connectionName);
 }
 
 StockDb::Transaction::Transaction(StockDb& store) : store(store)
 {
-    active = store.IsOpen() && store.db.transaction();
+    if (store.IsServer() && !store.IsOpen())
+        store.ConnectionRestored();
+    // Nothing is done yet when a lost connection refuses to begin.
+    active = store.IsOpen() &&
+             (store.db.transaction() || (store.ConnectionRestored() && store.db.transaction()));
+    if (active)
+        ++store.transactionDepth;
 }
 
 StockDb::Transaction::~Transaction()
 {
-    if (active)
-        store.db.rollback();
+    if (!active)
+        return;
+    store.db.rollback();
+    --store.transactionDepth;
 }
 
 bool StockDb::Transaction::commit()
@@ -472,23 +887,121 @@ bool StockDb::Transaction::commit()
     if (!active)
         return false;
     active = false;
+    --store.transactionDepth;
     if (store.db.commit())
         return true;
+    store.failureCode = store.db.lastError().nativeErrorCode();
     store.db.rollback();
     return false;
+}
+
+bool StockDb::Atomically(const std::function<bool()>& steps)
+{
+    for (int attempt = 1;; ++attempt) {
+        {
+            Transaction transaction(*this);
+            if (transaction.isActive() && steps() && transaction.commit())
+                return true;
+        }
+        // Serialization failure or deadlock: the other till's change stands
+        // and this one is simply made again on top of it.
+        const bool lostConflict =
+            failureCode == QLatin1String("40001") || failureCode == QLatin1String("40P01");
+        if (!lostConflict || attempt == kConflictAttempts)
+            return false;
+    }
+}
+
+bool StockDb::LockBarcode(const QString& barcode)
+{
+    if (!statements->lockBarcode)
+        return true;
+    QSqlQuery query = NewQuery();
+    return Run(query, Statement(statements->lockBarcode, {barcode}), OnFailure::Log);
+}
+
+bool StockDb::BookPurchase(const PurchaseInfo& purchase, const QString& newProductGuid)
+{
+    const PurchaseInfo& p = purchase;
+    return Atomically([&] {
+        if (!LockBarcode(p.purchase_product_barcode) ||
+            !InsertPurchase(p.purchase_time, p.purchase_guid, p.purchase_id,
+                            p.purchase_product_name, p.purchase_product_barcode,
+                            p.purchase_product_num, p.purchase_provider_guid,
+                            p.purchase_product_oprice, p.purchase_product_rprice))
+            return false;
+        ProductInfo product = LastRow<ProductInfo>(
+            Select(Statement(statements->productByBarcodeForUpdate, {p.purchase_product_barcode}),
+                   OnFailure::Log));
+        // An unread product is not a missing one: making it would give the
+        // barcode a second product.
+        if (LastReadFailed())
+            return false;
+        if (product.product_name.isEmpty())
+            return InsertProduct(newProductGuid, p.purchase_product_name,
+                                 p.purchase_product_barcode, p.purchase_product_num,
+                                 p.purchase_provider_guid, p.purchase_product_oprice,
+                                 p.purchase_product_rprice);
+        // Text that is no integer counts as 0; 64 bits so large stocks never wrap.
+        product.product_num =
+            QString::number(product.product_num.toLongLong() + p.purchase_product_num.toLongLong());
+        return UpdateProductNum(product);
+    });
+}
+
+bool StockDb::DeletePurchaseWithStock(const QString& purchaseGuid)
+{
+    return Atomically([&] {
+        const QVector<PurchaseInfo> stored = AllRows<PurchaseInfo>(
+            Select(Statement(statements->purchaseByGuidForUpdate, {purchaseGuid}), OnFailure::Log));
+        if (LastReadFailed() || !DeletePurchase(purchaseGuid))
+            return false;
+        // Deleted at another till meanwhile: its quantity has left already.
+        if (stored.isEmpty())
+            return true;
+        const PurchaseInfo& purchase = stored.first();
+        if (!LockBarcode(purchase.purchase_product_barcode))
+            return false;
+        ProductInfo product = LastRow<ProductInfo>(Select(
+            Statement(statements->productByBarcodeForUpdate, {purchase.purchase_product_barcode}),
+            OnFailure::Log));
+        if (LastReadFailed())
+            return false;
+        const qlonglong stock = product.product_num.toLongLong();
+        const qlonglong taken = purchase.purchase_product_num.toLongLong();
+        product.product_num = QString::number(stock < taken ? 0 : stock - taken);
+        return UpdateProductNum(product);
+    });
+}
+
+StockDb::Rewrite StockDb::RewriteProduct(const ProductInfo& shown, const ProductInfo& edited)
+{
+    bool changedElsewhere = false;
+    const bool written = Atomically([&] {
+        if (!LockBarcode(shown.product_barcode))
+            return false;
+        const ProductInfo stored = LastRow<ProductInfo>(Select(
+            Statement(statements->productByGuidForUpdate, {shown.product_guid}), OnFailure::Log));
+        if (LastReadFailed())
+            return false;
+        changedElsewhere = !SameShownProduct(stored, shown);
+        return !changedElsewhere && DeleteProduct(shown.product_guid) &&
+               InsertProduct(shown.product_guid, edited.product_name, shown.product_barcode,
+                             edited.product_num, shown.product_provider_guid,
+                             edited.product_original_price, edited.product_retail_price);
+    });
+    if (written)
+        return Rewrite::Written;
+    return changedElsewhere ? Rewrite::ChangedElsewhere : Rewrite::Failed;
 }
 
 QSqlQuery StockDb::QueryTable(QString table, qint64 afterRowid, int count)
 {
     const QByteArray name = table.toUtf8();
-    // A page starts after the last row of the one before, found through the
-    // rowid's index: no row is skipped or read twice when rows before it were
-    // deleted or written again, and no page reads through the rows before it.
     const QByteArray statement =
         afterRowid < 0
-            ? FormatSql("SELECT * FROM %s", name.constData())
-            : FormatSql("SELECT *, rowid FROM %s WHERE rowid > %lld ORDER BY rowid LIMIT %d",
-                        name.constData(), static_cast<long long>(afterRowid), count);
+            ? FormatSql(statements->wholeTable, name.constData())
+            : FormatSql(kTablePage, name.constData(), static_cast<long long>(afterRowid), count);
     return Select(QString::fromUtf8(statement), OnFailure::Silent);
 }
 
@@ -496,23 +1009,20 @@ bool StockDb::InsertProvider(QString provider_guid, QString provider_name, QStri
                              QString provider_address, QString provider_license,
                              QString provider_foodlicense, QString provider_business)
 {
-    return ExeSql(Statement("insert into providers(provider_guid,provider_name,provider_phone,"
-                            "provider_address,provider_license,provider_foodlicense,"
-                            "provider_business) values (%s,%s,%s,%s,%s,%s,%s)",
+    return ExeSql(Statement(statements->insertProvider,
                             {provider_guid, provider_name, provider_phone, provider_address,
                              provider_license, provider_foodlicense, provider_business}));
 }
 
 bool StockDb::DeleteProvider(QString provider_guid)
 {
-    return DeleteByGuid("DELETE FROM providers where provider_guid=%s", provider_guid);
+    return DeleteByGuid(statements->deleteProvider, provider_guid);
 }
 
 ProviderInfo StockDb::QueryProviderByGuid(QString provider_guid)
 {
     return LastRow<ProviderInfo>(
-        Select(Statement("select * from providers where provider_guid=%s", {provider_guid}),
-               OnFailure::Log));
+        Select(Statement(statements->providerByGuid, {provider_guid}), OnFailure::Log));
 }
 
 ProviderList StockDb::QueryAllProviders(int, int)
@@ -524,16 +1034,14 @@ bool StockDb::InsertProduct(QString product_guid, QString product_name, QString 
                             QString product_num, QString product_provider_guid,
                             QString product_original_price, QString product_retail_price)
 {
-    return ExeSql(Statement("insert into products(product_guid,product_name,product_barcode,"
-                            "product_num,product_provider_guid,product_original_price,"
-                            "product_retail_price) values (%s,%s,%s,%s,%s,%s,%s)",
+    return ExeSql(Statement(statements->insertProduct,
                             {product_guid, product_name, product_barcode, product_num,
                              product_provider_guid, product_original_price, product_retail_price}));
 }
 
 bool StockDb::DeleteProduct(QString product_guid)
 {
-    return DeleteByGuid("DELETE FROM products where product_guid=%s", product_guid);
+    return DeleteByGuid(statements->deleteProduct, product_guid);
 }
 
 ProductInfo StockDb::QueryProductByBarcode(QString product_barcode)
@@ -541,9 +1049,7 @@ ProductInfo StockDb::QueryProductByBarcode(QString product_barcode)
     if (product_barcode.isEmpty())
         return ProductInfo();
     return LastRow<ProductInfo>(
-        Select(Statement("SELECT * FROM products where product_barcode=%s ORDER BY rowid",
-                         {product_barcode}),
-               OnFailure::Silent));
+        Select(Statement(statements->productByBarcode, {product_barcode}), OnFailure::Silent));
 }
 
 ProductList StockDb::QueryAllProducts(qint64 afterRowid, int count, qint64* lastRowid)
@@ -553,8 +1059,8 @@ ProductList StockDb::QueryAllProducts(qint64 afterRowid, int count, qint64* last
 
 bool StockDb::UpdateProductNum(ProductInfo product)
 {
-    return ExeSql(Statement("update products set product_num=%s where product_guid=%s",
-                            {product.product_num, product.product_guid}));
+    return ExeSql(
+        Statement(statements->updateProductNum, {product.product_num, product.product_guid}));
 }
 
 bool StockDb::InsertPurchase(QString purchase_time, QString purchase_guid, QString purchase_id,
@@ -562,27 +1068,23 @@ bool StockDb::InsertPurchase(QString purchase_time, QString purchase_guid, QStri
                              QString purchase_product_num, QString purchase_provider_guid,
                              QString purchase_product_oprice, QString purchase_product_rprice)
 {
-    return ExeSql(Statement(
-        "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,"
-        "purchase_product_barcode,purchase_product_num,purchase_provider_guid,"
-        "purchase_product_oprice,purchase_product_rprice) values (%s,%s,%s,%s,%s,%s,%s,%s,%s)",
-        {purchase_guid, purchase_time, purchase_id, purchase_product_name, purchase_product_barcode,
-         purchase_product_num, purchase_provider_guid, purchase_product_oprice,
-         purchase_product_rprice}));
+    return ExeSql(Statement(statements->insertPurchase,
+                            {purchase_guid, purchase_time, purchase_id, purchase_product_name,
+                             purchase_product_barcode, purchase_product_num, purchase_provider_guid,
+                             purchase_product_oprice, purchase_product_rprice}));
 }
 
 bool StockDb::DeletePurchase(QString purchase_guid)
 {
-    return DeleteByGuid("DELETE FROM purchases where purchase_guid=%s", purchase_guid);
+    return DeleteByGuid(statements->deletePurchase, purchase_guid);
 }
 
 PurchaseList StockDb::QueryPurchasesByBillNo(QString purchase_id)
 {
     if (purchase_id.isEmpty())
         return PurchaseList();
-    return AllRows<PurchaseInfo>(Select(
-        Statement("select * from purchases where purchase_id==%s ORDER BY rowid", {purchase_id}),
-        OnFailure::Log));
+    return AllRows<PurchaseInfo>(
+        Select(Statement(statements->purchasesByBillNo, {purchase_id}), OnFailure::Log));
 }
 
 PurchaseList StockDb::QueryPurchasesByBarcode(QString purchase_product_barcode)
@@ -590,9 +1092,7 @@ PurchaseList StockDb::QueryPurchasesByBarcode(QString purchase_product_barcode)
     if (purchase_product_barcode.isEmpty())
         return PurchaseList();
     return AllRows<PurchaseInfo>(Select(
-        Statement("select * from purchases where purchase_product_barcode==%s ORDER BY rowid",
-                  {purchase_product_barcode}),
-        OnFailure::Log));
+        Statement(statements->purchasesByBarcode, {purchase_product_barcode}), OnFailure::Log));
 }
 
 PurchaseList StockDb::QueryPurchasesOfDay(QDate day)
@@ -604,10 +1104,7 @@ PurchaseList StockDb::QueryPurchasesOfDay(QDate day)
 PurchaseList StockDb::QueryPurchasesBetween(QString from, QString to)
 {
     return AllRows<PurchaseInfo>(
-        Select(Statement("select * from purchases where purchase_time>=%s and purchase_time <= %s "
-                         "ORDER BY rowid",
-                         {from, to}),
-               OnFailure::Log));
+        Select(Statement(statements->purchasesBetween, {from, to}), OnFailure::Log));
 }
 
 PurchaseList StockDb::QueryAllPurchases(qint64 afterRowid, int count, qint64* lastRowid)
@@ -617,18 +1114,12 @@ PurchaseList StockDb::QueryAllPurchases(qint64 afterRowid, int count, qint64* la
 
 bool StockDb::InsertOrder(OrderInfo order)
 {
-    return ExeSql(Statement("insert into orders(order_guid,order_time,order_total,order_ptnum) "
-                            "values (%s,%s,%s,%s)",
-                            ValuesOf(order)));
+    return ExeSql(Statement(statements->insertOrder, ValuesOf(order)));
 }
 
 bool StockDb::InsertOrderDetail(OrderDetailInfo line)
 {
-    return ExeSql(Statement("insert into orderdetail(order_guid,order_time,order_total,"
-                            "order_product_name,order_product_guid,order_product_barcode,"
-                            "order_product_num,order_product_rprice,order_product_subtotal) "
-                            "values (%s,%s,%s,%s,%s,%s,%s,%s,%s)",
-                            ValuesOf(line)));
+    return ExeSql(Statement(statements->insertOrderDetail, ValuesOf(line)));
 }
 
 OrderList StockDb::QueryOrdersOfDay(QDate day)
@@ -639,10 +1130,8 @@ OrderList StockDb::QueryOrdersOfDay(QDate day)
 
 OrderList StockDb::QueryOrdersBetween(QString from, QString to)
 {
-    return AllRows<OrderInfo>(Select(
-        Statement("select * from orders where order_time>=%s and order_time <=%s ORDER BY rowid",
-                  {from, to}),
-        OnFailure::Silent));
+    return AllRows<OrderInfo>(
+        Select(Statement(statements->ordersBetween, {from, to}), OnFailure::Silent));
 }
 
 PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)

@@ -10,20 +10,32 @@
 #include <QStringList>
 #include <functional>
 
+struct StoreStatements;
+
 // The one data-access object of the process: owns the single connection to
-// Stock.db and every SQL statement of the system.
+// the store, the encrypted Stock.db or a shop's PostgreSQL database shared by
+// several tills, and every SQL statement of the system.
 class StockDb
 {
 public:
-    StockDb();
+    // The program's store is on Qt's default connection; a second object on a
+    // connection of its own stands for another till (tests, benchmark).
+    explicit StockDb(QString connectionName = QLatin1String(QSqlDatabase::defaultConnection));
 
-    // Open (creating on first run) <appDir>/Stock.db and make the tables.
-    // Calling it again closes the previous connection first (tests reopen).
+    // Opens the store appContext's [store] settings name: <appDir>/Stock.db
+    // (made on first run) or the server, and makes the tables. Calling it
+    // again closes the previous connection first (tests reopen).
     void OpenStockDb(QString name);
     bool OpenConnection(QString path);
     bool CreateTables();
     bool ExeSql(QString sql);
 
+    bool IsServer() const;
+    // A line for a failure box when the server cannot be reached; empty
+    // otherwise (and always for the file).
+    QString ServerAwayNote() const;
+    // Worker number of the identifiers this store's till makes.
+    int Worker() const;
     bool IsOpen() const;
     // Driver text of the failed open, or of the first table that could not be
     // made; empty when the last open succeeded with its tables.
@@ -116,6 +128,23 @@ public:
     // Name, barcode, stock, purchase and sale price.
     bool ExportStock(const RowSink& row);
 
+    // Changes that build on what was read, each atomic against other tills.
+    // A booking adds its quantity to the stock of the product with its
+    // barcode, or makes that product (as newProductGuid) on its first booking.
+    bool BookPurchase(const PurchaseInfo& purchase, const QString& newProductGuid);
+    // The purchase goes and its quantity leaves the product's stock (never
+    // below zero); a purchase already gone takes nothing out.
+    bool DeletePurchaseWithStock(const QString& purchaseGuid);
+    enum class Rewrite
+    {
+        Written,
+        // Refused: the stored product no longer holds what was shown.
+        ChangedElsewhere,
+        Failed
+    };
+    // Writes edited over the product that was shown as shown.
+    Rewrite RewriteProduct(const ProductInfo& shown, const ProductInfo& edited);
+
     // Several operations that must be stored together:
     //   StockDb::Transaction tx(stockDb);
     //   ok = tx.isActive() && op1 && op2 && tx.commit();
@@ -137,6 +166,22 @@ public:
     };
 
 private:
+    void OpenServer();
+    bool ConnectServer();
+    bool LockBarcode(const QString& barcode);
+    // Sends one statement, nothing more: no log, no second try.
+    bool Execute(QSqlQuery& query, const QString& statement);
+    QString FailureText(const QSqlQuery& query) const;
+    bool ClaimWorker();
+    // Server only: makes a lost or never made connection again, at most once
+    // a second; true when a fresh connection is open.
+    bool ConnectionRestored();
+    bool ConnectionBroken() const;
+    // Runs steps in a transaction, again when the server chose it as the
+    // loser of a conflict with another till.
+    bool Atomically(const std::function<bool()>& steps);
+    QSqlQuery NewQuery() const;
+    QString Reason(const QSqlError& error) const;
     enum class OnFailure
     {
         Silent,
@@ -154,7 +199,13 @@ private:
     template <typename Record> Record LastRow(QSqlQuery query);
     bool StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row);
 
+    const QString connectionName;
+    const StoreStatements* statements;
     QSqlDatabase db;
+    int worker;
+    int transactionDepth = 0;
+    QString failureCode;
+    qint64 lastConnectAttemptMs = 0;
     QString password;
     QString name;
     QString openError;
@@ -165,3 +216,7 @@ private:
 
 // The process-wide instance, alive from before main to process exit.
 extern StockDb stockDb;
+
+// The connection string with the value of any password= replaced, for logs
+// and boxes.
+QString MaskedConnection(QString connection);

@@ -4,6 +4,37 @@
 #include "store/StockDb.h"
 
 #include <QCoreApplication>
+#include <QProcess>
+#include <QSqlDatabase>
+
+namespace {
+QTemporaryDir& ServerFolder()
+{
+    static QTemporaryDir folder;
+    return folder;
+}
+} // namespace
+
+bool TempStore::Server(const char* command)
+{
+    return QProcess::execute(PG_SERVER_SCRIPT, {command, ServerFolder().path()}) == 0;
+}
+
+bool TempStore::OnServer()
+{
+    return qgetenv("PELLORY_TEST_ENGINE") == "postgresql";
+}
+
+QString TempStore::ServerConnection()
+{
+    static const bool started = Server("start");
+    if (!started)
+        qWarning("The test server did not start (tests/pg_server.sh)");
+    // Stopped while Qt still runs, before the statics go.
+    static const bool stopsAtExit = (qAddPostRoutine([] { Server("stop"); }), true);
+    Q_UNUSED(stopsAtExit);
+    return "host=" + ServerFolder().path() + " port=5432 dbname=postgres user=postgres";
+}
 
 TempStore::TempStore()
 {
@@ -12,6 +43,19 @@ TempStore::TempStore()
     // in main, the tests do it here.
     QCoreApplication::addLibraryPath(QCoreApplication::applicationDirPath() + "/sqldrivers");
     appContext.appDir = folder.path();
+    appContext.storeEngine.clear();
+    if (OnServer()) {
+        appContext.storeEngine = "postgresql";
+        appContext.storeConnection = ServerConnection();
+        // Every store starts empty, as a new folder's Stock.db does.
+        QSqlDatabase reset = QSqlDatabase::addDatabase("QPSQL", "reset");
+        reset.setConnectOptions(appContext.storeConnection);
+        if (reset.open())
+            QSqlQuery(reset).exec("SET client_min_messages = warning; DROP TABLE IF EXISTS "
+                                  "providers, products, purchases, orders, orderdetail, tills");
+        reset = QSqlDatabase();
+        QSqlDatabase::removeDatabase("reset");
+    }
     stockDb.OpenStockDb(QString());
 }
 
@@ -50,5 +94,18 @@ int TempStore::Count(const QString& table)
 
 void TempStore::RefuseWrites()
 {
-    Exec("PRAGMA query_only=1");
+    Exec(OnServer() ? "SET default_transaction_read_only = on" : "PRAGMA query_only=1");
+}
+
+QString TempStore::PlanOf(const QString& statement)
+{
+    // An empty table is read fastest without an index; the server is asked
+    // for the plan it would use once the tables are large.
+    if (OnServer())
+        Exec("SET enable_seqscan = off");
+    QSqlQuery plan = Exec((OnServer() ? "EXPLAIN " : "EXPLAIN QUERY PLAN ") + statement);
+    QStringList steps;
+    while (plan.next())
+        steps << plan.value(OnServer() ? 0 : 3).toString();
+    return steps.join('\n');
 }

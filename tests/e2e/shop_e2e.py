@@ -6,6 +6,9 @@ data is read back with the sqlcipher command-line tool, not with our driver.
     shop_e2e.py BIN_DIR day         a day at the shop, then every row checked
     shop_e2e.py BIN_DIR unreadable  a Stock.db that cannot be read is told
                                     about and left as it was
+    shop_e2e.py BIN_DIR tills       two programs on one PostgreSQL server (a
+                                    server of the test's own): a sale paid at
+                                    one shows in the other's order history
     --screenshots DIR               also save a picture of each tab (day) or
                                     of the open-failure box (unreadable)
 
@@ -639,6 +642,48 @@ def day(desktop, bin_dir, work, shots):
     print("day at the shop: every row and stock figure as booked, sold and deleted")
 
 
+# -- two tills on one server -------------------------------------------------
+
+PG_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pg_server.sh")
+
+
+def todays_bar(shop):
+    """A bar of the turnover chart: its colour above the chart's legend."""
+    width, height = shop.size()
+    return shop.grab().find_colour((32, 159, 223), 0, 30, width, height // 3)
+
+
+def tills(desktop, bin_dir, work, shots):
+    server = tempfile.mkdtemp(prefix="pellory-pg-")
+    check(subprocess.run([PG_SERVER, "start", server]).returncode == 0, "no server")
+    # Each till has a screen of its own, as at the shop.
+    second_screen = XServer()
+    try:
+        front, back = (Shop(screen, bin_dir, os.path.join(work, name)) for screen, name in
+                       ((desktop, "front"), (Desktop(second_screen.display), "back")))
+        for shop in (front, back):
+            with open(os.path.join(shop.folder, "plconfig.ini"), "w") as settings:
+                settings.write('[store]\nengine=postgresql\nconnection="host=%s port=5432 '
+                               'dbname=postgres user=postgres"\n' % server)
+            shop.start()
+        add_providers(front, None)
+        book_goods(front, None)
+        back.tab(1)
+        check(todays_bar(back) is None, "the other till shows a sale before any was paid")
+        sell(front, None)
+        back.tab(0)
+        back.tab(1)
+        wait_for("the sale in the other till's order history", lambda: todays_bar(back), 5.0)
+        for shop in (front, back):
+            shop.close()
+            check(not os.path.exists(shop.db), "a Stock.db was made in server mode")
+        print("two tills: the sale paid at one shows in the other's order history")
+    finally:
+        second_screen.stop()
+        subprocess.run([PG_SERVER, "stop", server])
+        shutil.rmtree(server, ignore_errors=True)
+
+
 # -- a Stock.db the program cannot read ----------------------------------------
 
 def unreadable(desktop, bin_dir, work, shots):
@@ -685,7 +730,7 @@ def unreadable(desktop, bin_dir, work, shots):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("bin_dir")
-    parser.add_argument("scenario", choices=["day", "unreadable"])
+    parser.add_argument("scenario", choices=["day", "unreadable", "tills"])
     parser.add_argument("--screenshots")
     args = parser.parse_args()
 
@@ -705,7 +750,7 @@ def main():
     work = tempfile.mkdtemp(prefix="pellory-e2e-")
     failed = True
     try:
-        scenario = day if args.scenario == "day" else unreadable
+        scenario = {"day": day, "unreadable": unreadable, "tills": tills}[args.scenario]
         scenario(Desktop(server.display), bin_dir, work, shots)
         failed = False
     except Failure as failure:

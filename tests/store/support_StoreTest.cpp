@@ -1,6 +1,7 @@
 #include "support_StoreTest.h"
 
 #include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
@@ -53,7 +54,7 @@ QStringList LogCapture::Lines() const
 QStringList TableRows(const QString& table)
 {
     QStringList rows;
-    QSqlQuery query("SELECT * FROM " + table);
+    QSqlQuery query("SELECT * FROM " + table + " ORDER BY rowid");
     while (query.next()) {
         QStringList fields;
         for (int i = 0; i < query.record().count(); ++i) {
@@ -65,9 +66,23 @@ QStringList TableRows(const QString& table)
     return rows;
 }
 
+QStringList SchemaRows()
+{
+    if (QSqlDatabase::database().driverName() != "QPSQL")
+        return TableRows("sqlite_master");
+    QStringList rows;
+    QSqlQuery query("SELECT table_name, column_name, data_type FROM information_schema.columns "
+                    "WHERE table_schema = current_schema() ORDER BY table_name, ordinal_position");
+    while (query.next())
+        rows << QStringList{query.value(0).toString(), query.value(1).toString(),
+                            query.value(2).toString()}
+                    .join(' ');
+    return rows;
+}
+
 QStringList StoreSnapshot()
 {
-    QStringList snapshot = TableRows("sqlite_master");
+    QStringList snapshot = SchemaRows();
     for (const char* table : {"providers", "products", "purchases", "orders", "orderdetail"})
         snapshot << QString::fromLatin1(table) << TableRows(table);
     return snapshot;

@@ -24,5 +24,7 @@ private:
 // Every row of the table, in table order, one text per row, so that tests can
 // see that nothing else in the store changed.
 QStringList TableRows(const QString& table);
+// The tables and columns of the store, whichever its engine.
+QStringList SchemaRows();
 // All five tables plus the schema itself.
 QStringList StoreSnapshot();

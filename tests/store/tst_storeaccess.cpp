@@ -183,11 +183,34 @@ void TestStoreAccess::finishedStatements_data()
 
 void TestStoreAccess::finishedStatements()
 {
+    // The server's own texts where it reads the file's differently.
+    // clang-format off
+    static const QHash<QString, QString> serverTexts{
+        {"QueryProviderByGuid",
+         "select * from providers where provider_guid=NULLIF('3984215980838912','')::bigint"},
+        {"QueryAllProviders ignores its arguments",
+         "SELECT * FROM providers ORDER BY rowid"},
+        {"InsertProduct",
+         "insert into products(product_guid,product_name,product_barcode,product_num,product_provider_guid,product_original_price,product_retail_price) values ('3984215980838912','茶','6901234567892',NULLIF('15','')::bigint,NULLIF('7','')::bigint,NULLIF('12.50','')::float8,NULLIF('15','')::float8)"},
+        {"UpdateProductNum",
+         "update products set product_num=NULLIF('15','')::bigint where product_guid=NULLIF('3984215980838912','')::bigint"},
+        {"QueryTable, negative offset",
+         "SELECT * FROM orders ORDER BY rowid"},
+        {"InsertPurchase, time first",
+         "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,purchase_product_barcode,purchase_product_num,purchase_provider_guid,purchase_product_oprice,purchase_product_rprice) values ('3984215980838912','2021-03-05 10:00:00','1001','茶','690',NULLIF('10','')::bigint,NULLIF('7','')::bigint,NULLIF('1.5','')::float8,NULLIF('2','')::float8)"},
+        {"QueryPurchasesByBillNo",
+         "select * from purchases where purchase_id='1001' ORDER BY rowid"},
+        {"QueryPurchasesByBarcode",
+         "select * from purchases where purchase_product_barcode='690' ORDER BY rowid"},
+    };
+    // clang-format on
     QFETCH(Action, action);
     QFETCH(QString, statement);
     LogCapture log;
     action();
-    QCOMPARE(stockDb.LastStatement(), statement);
+    const QString tag = QTest::currentDataTag();
+    const bool own = TempStore::OnServer() && serverTexts.contains(tag);
+    QCOMPARE(stockDb.LastStatement(), own ? serverTexts[tag] : statement);
     QCOMPARE(log.FailedStatements(), 0);
 }
 
@@ -247,12 +270,11 @@ void TestStoreAccess::lookupsUseTheirIndex()
     QFETCH(Action, lookup);
     QFETCH(QString, index);
     lookup();
-    QSqlQuery plan = store->Exec("EXPLAIN QUERY PLAN " + stockDb.LastStatement());
-    QStringList steps;
-    while (plan.next())
-        steps << plan.value(3).toString();
-    QVERIFY2(steps.join('\n').contains(" USING INDEX " + index + " "),
-             qPrintable(steps.join('\n')));
+    const QString plan = store->PlanOf(stockDb.LastStatement());
+    const bool used = TempStore::OnServer()
+                          ? plan.contains("using " + index + " ") || plan.contains("on " + index)
+                          : plan.contains(" USING INDEX " + index + " ");
+    QVERIFY2(used, qPrintable(plan));
 }
 
 void TestStoreAccess::rowsComeBackInTableOrder()
@@ -327,10 +349,11 @@ void TestStoreAccess::readAllPageByPage()
     QVERIFY(stockDb.DeleteProduct("8"));
     QCOMPARE(ProductGuids(stockDb.QueryAllProducts(next, 100, &next)), Numbers(101, 150) << "7");
     QCOMPARE(ProductGuids(stockDb.QueryAllProducts(next, 100, &next)), QStringList());
-    QCOMPARE(PurchaseField(stockDb.QueryAllPurchases(0, 100), &PurchaseInfo::purchase_guid),
-             Numbers(1, 100));
-    QCOMPARE(PurchaseField(stockDb.QueryAllPurchases(240, 100), &PurchaseInfo::purchase_guid),
-             Numbers(241, 250));
+    next = 0;
+    for (const QStringList& page : {Numbers(1, 100), Numbers(101, 200), Numbers(201, 250)})
+        QCOMPARE(PurchaseField(stockDb.QueryAllPurchases(next, 100, &next),
+                               &PurchaseInfo::purchase_guid),
+                 page);
 }
 
 void TestStoreAccess::valuesReadBackAsTheColumnsConvert()

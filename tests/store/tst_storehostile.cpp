@@ -89,6 +89,8 @@ void TestStoreHostile::valueStaysAValue()
 {
     QFETCH(QString, value);
     QFETCH(bool, storable);
+    // The server's number and identifier columns take only numbers.
+    storable = storable && !TempStore::OnServer();
     for (const char* table : kTables)
         store->Exec(QString("DELETE FROM ") + table);
     QVERIFY(stockDb.InsertProvider("100", "甲", "138", "", "", "", ""));
@@ -98,7 +100,7 @@ void TestStoreHostile::valueStaysAValue()
     QVERIFY(stockDb.InsertOrder({"100", "2021-03-05 10:00:00", "2", "1"}));
     QVERIFY(stockDb.InsertOrderDetail(
         {"100", "2021-03-05 10:00:00", "2", "茶", "100", "690", "1", "2", "2"}));
-    const QString schema = TableRows("sqlite_master").join('\n');
+    const QString schema = SchemaRows().join('\n');
     QMap<QString, QStringList> baseline;
     for (const char* table : kTables)
         baseline[table] = TableRows(table);
@@ -142,7 +144,7 @@ void TestStoreHostile::valueStaysAValue()
             written[table] ? baseline[table] + QStringList{row[table]} : baseline[table];
         QCOMPARE(TableRows(table), expected);
     }
-    QCOMPARE(TableRows("sqlite_master").join('\n'), schema);
+    QCOMPARE(SchemaRows().join('\n'), schema);
 
     if (written["providers"])
         QCOMPARE(stockDb.QueryProviderByGuid(value).provider_business, value);

@@ -1,0 +1,183 @@
+#include "app/AppContext.h"
+#include "store/RecordId.h"
+#include "store/StockDb.h"
+#include "support_TempStore.h"
+
+#include <QElapsedTimer>
+#include <QSemaphore>
+#include <QThread>
+#include <QtTest>
+#include <functional>
+#include <memory>
+
+using Action = std::function<void()>;
+Q_DECLARE_METATYPE(Action)
+
+namespace {
+PurchaseInfo Purchase(const QString& guid, const QString& num, const QString& barcode = "690")
+{
+    return {guid, "2021-03-05 10:00:00", "1001", "", "茶", barcode, num, "7", "1.5", "", "2"};
+}
+} // namespace
+
+// Several tills on one store: each is a StockDb on a connection of its own.
+class TestTills : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { store = std::make_unique<TempStore>(); }
+    void cleanup() { store.reset(); }
+    void simultaneousBookingsAllCount();
+    void editRacedByBookingIsRefused();
+    void tillsClaimDifferentWorkerNumbers();
+    void serverAwayThenBack_data();
+    void serverAwayThenBack();
+    void refusedSettingsOpenNothing_data();
+    void refusedSettingsOpenNothing();
+    void passwordsNeverShown();
+
+private:
+    std::unique_ptr<TempStore> store;
+};
+
+// Both tills book the same new barcodes in the same order, meeting before
+// each one, so that every barcode's first booking is raced.
+void TestTills::simultaneousBookingsAllCount()
+{
+    if (!TempStore::OnServer())
+        QSKIP("one till per Stock.db");
+    const int barcodes = 40;
+    QSemaphore arrived[2];
+    std::unique_ptr<QThread> tills[2];
+    for (int till = 0; till < 2; ++till) {
+        tills[till].reset(QThread::create([till, &arrived] {
+            StockDb other("till" + QString::number(till));
+            other.OpenStockDb(QString());
+            for (int i = 0; i < barcodes; ++i) {
+                arrived[till].release();
+                arrived[1 - till].acquire();
+                const QString guid = QString::number(till * 1000 + i);
+                QVERIFY(other.BookPurchase(Purchase(guid, "1", QString::number(i)), guid));
+            }
+        }));
+        tills[till]->start();
+    }
+    QVERIFY(tills[0]->wait(60000) && tills[1]->wait(60000));
+    QCOMPARE(store->Count("purchases"), 2 * barcodes);
+    QCOMPARE(store->Scalar("SELECT count(*) FROM products WHERE product_num = 2").toInt(),
+             barcodes);
+    QCOMPARE(store->Count("products"), barcodes);
+}
+
+void TestTills::editRacedByBookingIsRefused()
+{
+    QVERIFY(stockDb.BookPurchase(Purchase("1", "5"), "100"));
+    const ProductInfo shown = stockDb.QueryProductByBarcode("690");
+    ProductInfo edited = shown;
+    edited.product_num = "50";
+    {
+        StockDb other("other");
+        other.OpenStockDb(QString());
+        QVERIFY(other.BookPurchase(Purchase("2", "3"), "200"));
+    }
+    QCOMPARE(stockDb.RewriteProduct(shown, edited), StockDb::Rewrite::ChangedElsewhere);
+    const ProductInfo stored = stockDb.QueryProductByBarcode("690");
+    QCOMPARE(stored.product_num, QString("8"));
+    QCOMPARE(stockDb.RewriteProduct(stored, edited), StockDb::Rewrite::Written);
+    QCOMPARE(stockDb.QueryProductByBarcode("690").product_num, QString("50"));
+}
+
+void TestTills::tillsClaimDifferentWorkerNumbers()
+{
+    const int first = stockDb.Worker();
+    QCOMPARE(int((NewRecordIdText().toULongLong() >> 12) & 0x3FF), first);
+    if (!TempStore::OnServer())
+        QSKIP("the file's till is always 1009");
+    StockDb other("other");
+    other.OpenStockDb(QString());
+    QVERIFY(other.IsOpen() && other.Worker() != first);
+    // Kept across starts; the same identity in another folder is another till.
+    stockDb.OpenStockDb(QString());
+    QCOMPARE(stockDb.Worker(), first);
+    appContext.appDir += "-copy";
+    stockDb.OpenStockDb(QString());
+    QVERIFY(stockDb.Worker() != first && stockDb.Worker() != other.Worker());
+
+    store->Exec("INSERT INTO tills SELECT n, n, '' FROM generate_series(0, 1023) n "
+                "ON CONFLICT DO NOTHING");
+    StockDb third("third");
+    third.OpenStockDb(QString());
+    QVERIFY2(!third.IsOpen() && third.OpenErrorText().contains("1024"),
+             qPrintable(third.OpenErrorText()));
+}
+
+void TestTills::serverAwayThenBack_data()
+{
+    QTest::addColumn<Action>("leave");
+    QTest::newRow("while working") << Action([] {});
+    QTest::newRow("at start-up") << Action([] { stockDb.OpenStockDb(QString()); });
+}
+
+void TestTills::serverAwayThenBack()
+{
+    QFETCH(Action, leave);
+    if (!TempStore::OnServer())
+        QSKIP("no server");
+    QVERIFY(TempStore::Server("stop"));
+    QElapsedTimer waited;
+    waited.start();
+    leave();
+    QVERIFY(!stockDb.BookPurchase(Purchase("1", "5"), "100"));
+    QVERIFY(waited.elapsed() < 5000);
+    QVERIFY(!stockDb.ServerAwayNote().isEmpty());
+    QVERIFY(TempStore::Server("start"));
+    QTest::qWait(1100);
+    QVERIFY(stockDb.BookPurchase(Purchase("1", "5"), "100"));
+    QCOMPARE(stockDb.QueryProductByBarcode("690").product_num, QString("5"));
+}
+
+void TestTills::refusedSettingsOpenNothing_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("connection");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("setup");
+    // clang-format off
+    QTest::newRow("unknown engine") << "mysql" << "" << "mysql" << "";
+    QTest::newRow("';' in the connection") << "postgresql" << "host=/nowhere;port=1" << ";" << "";
+    if (TempStore::OnServer())
+        QTest::newRow("a role that may not make the tables")
+            << "postgresql" << TempStore::ServerConnection() + " user=clerk" << "permission denied"
+            << "DROP TABLE providers, products, purchases, orders, orderdetail, tills; "
+               "DROP ROLE IF EXISTS clerk; CREATE ROLE clerk LOGIN";
+    // clang-format on
+}
+
+void TestTills::refusedSettingsOpenNothing()
+{
+    QFETCH(QString, engine);
+    QFETCH(QString, connection);
+    QFETCH(QString, reason);
+    QFETCH(QString, setup);
+    if (!setup.isEmpty())
+        QVERIFY(!store->Exec(setup).lastError().isValid());
+    QTemporaryDir empty;
+    appContext.appDir = empty.path();
+    appContext.storeEngine = engine;
+    appContext.storeConnection = connection;
+    stockDb.OpenStockDb(QString());
+    QVERIFY(!stockDb.IsOpen());
+    QVERIFY(!stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
+    QVERIFY2(stockDb.OpenErrorText().contains(reason), qPrintable(stockDb.OpenErrorText()));
+    QVERIFY(QDir(empty.path()).isEmpty());
+}
+
+void TestTills::passwordsNeverShown()
+{
+    QCOMPARE(MaskedConnection("host=h password=s3cret user=u PASSWORD = 'a b\\' c' dbname=d"),
+             QString("host=h password=*** user=u PASSWORD = *** dbname=d"));
+    QCOMPARE(MaskedConnection("service=shop"), QString("service=shop"));
+}
+
+QTEST_GUILESS_MAIN(TestTills)
+#include "tst_tills.moc"
