@@ -30,6 +30,7 @@ public:
     static const int kKeep = 14;
 
     StockBackup(QString storePath, QString key, QString folder);
+    virtual ~StockBackup() = default;
 
     // The copy of `day` unless the folder holds one already; after a new one,
     // the copies beyond the kKeep newest days are removed. A copy left half
@@ -40,6 +41,13 @@ public:
 
     static QString FileName(QDate day);
 
+protected:
+    // Writes the copy into `part`, which must end up a file of the store's
+    // own key and format; Make() then checks it and gives it its name.
+    virtual Result Fill(const QString& part);
+
+    std::atomic<bool> cancelled{false};
+
 private:
     Result Copy(const QString& target);
     void RemoveLeftovers() const;
@@ -48,5 +56,4 @@ private:
     QString storePath;
     QByteArray key;
     QString folder;
-    std::atomic<bool> cancelled{false};
 };

@@ -429,7 +429,7 @@ void StockDb::OpenStockDb(QString name)
         qDebug() << "Can not open connection: " << openError;
         return;
     }
-    password = QStringLiteral("19970408maple");
+    password = FilePassword();
     db = QSqlDatabase::addDatabase("SQLITECIPHER", connectionName);
     qDebug() << QSqlDatabase::drivers();
 
@@ -722,6 +722,21 @@ QString StockDb::FilePath() const
 QString StockDb::Password() const
 {
     return password;
+}
+
+QString StockDb::FilePassword()
+{
+    return QStringLiteral("19970408maple");
+}
+
+QStringList StockDb::FileSchema()
+{
+    QStringList statements;
+    for (const char* const* list : {kFileTables, kIndexStatements}) {
+        for (const char* const* statement = list; *statement; ++statement)
+            statements << QString::fromLatin1(*statement);
+    }
+    return statements;
 }
 
 void StockDb::CloseStockDb()

@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 struct StoreStatements;
@@ -47,6 +48,10 @@ public:
     // The store's file and key, for a connection of its own beside this one.
     QString FilePath() const;
     QString Password() const;
+    // What makes a Stock.db: its key, and its tables and indexes (a backup of
+    // the server is made into one).
+    static QString FilePassword();
+    static QStringList FileSchema();
 
     // Providers and products.
     bool InsertProvider(QString provider_guid, QString provider_name, QString provider_phone,
