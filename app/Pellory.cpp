@@ -207,6 +207,11 @@ void Pellory::OnCurrentChanged(int index)
     case 4:
         purchaseManager.RefreshPurchaseList();
         break;
+    case 5:
+        // Providers added at another till, so that goods can be booked against them.
+        if (stockDb.IsServer())
+            providerManager.LoadProviders();
+        break;
     default:
         break;
     }

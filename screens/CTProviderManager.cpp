@@ -52,6 +52,7 @@ CTProviderManager::~CTProviderManager()
 
 void CTProviderManager::LoadProviders()
 {
+    TableSupport::ClearRows(model);
     for (const ProviderInfo& provider : stockDb.QueryAllProviders(0, 100))
         model->appendRow(TableSupport::MakeItems(
             {provider.provider_name, provider.provider_phone, provider.provider_address,

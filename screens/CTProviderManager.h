@@ -20,14 +20,15 @@ public:
     explicit CTProviderManager(QWidget* parent = nullptr);
     ~CTProviderManager() override;
 
+    // Fills the list from the store, replacing what it showed.
+    void LoadProviders();
+
 private slots:
     void OnAddItemClick(bool bChecked);
     void RightMenuQpoint(const QPoint& pos);
     void MenuChoice(QAction* pAction);
 
 private:
-    void LoadProviders();
-
     Ui::provider* ui;
     QStandardItemModel* model = nullptr;
     QMenu* contextMenu = nullptr;

@@ -9,6 +9,8 @@
 #include <QMenu>
 
 namespace {
+const int kShownRole = Qt::UserRole;
+
 enum Column
 {
     NameColumn,
@@ -63,6 +65,9 @@ void CTStockManager::RefreshStockList()
                  product.product_guid, product.product_provider_guid});
             for (int column : {BarcodeColumn, ProviderColumn, ProductIdColumn, ProviderIdColumn})
                 items.at(column)->setEnabled(false);
+            // What was shown, to tell an edit from a change made at another till.
+            for (QStandardItem* item : items)
+                item->setData(item->text(), kShownRole);
             rows.append(items);
         }
         return rows;
@@ -83,30 +88,38 @@ void CTStockManager::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHi
         return;
     const int row = editRow.row();
     editRow = QPersistentModelIndex();
-    if (WriteBackRow(row)) {
+    const auto texts = [this, row](int role) {
+        const auto cell = [this, row, role](int column) {
+            return model->item(row, column)->data(role).toString();
+        };
+        ProductInfo product;
+        product.product_guid = cell(ProductIdColumn);
+        product.product_name = cell(NameColumn);
+        product.product_barcode = cell(BarcodeColumn);
+        product.product_num = cell(StockColumn);
+        product.product_provider_guid = cell(ProviderIdColumn);
+        product.product_original_price = cell(OriginalPriceColumn);
+        product.product_retail_price = cell(RetailPriceColumn);
+        return product;
+    };
+    // A product is rewritten by deleting and inserting it again; both happen
+    // or neither, so a refused insert never loses the product.
+    const StockDb::Rewrite outcome =
+        stockDb.RewriteProduct(texts(kShownRole), texts(Qt::DisplayRole));
+    if (outcome == StockDb::Rewrite::Written) {
+        for (int column = 0; column < model->columnCount(); ++column)
+            model->item(row, column)->setData(model->item(row, column)->text(), kShownRole);
+        editRow = QPersistentModelIndex();
         // Written again, the product now stands last in the table.
         model->RecordMovedToEnd(row);
         return;
     }
     MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
-                              QStringLiteral("修改失败，数据未更改"));
+                              outcome == StockDb::Rewrite::ChangedElsewhere
+                                  ? QStringLiteral("该商品已在其他收银台修改，请核对后再改")
+                                  : QStringLiteral("修改失败，数据未更改") +
+                                        stockDb.ServerAwayNote());
     RefreshStockList();
-}
-
-// A product is rewritten by deleting and inserting it again; both happen or
-// neither, so a refused insert never loses the product.
-bool CTStockManager::WriteBackRow(int row)
-{
-    const auto cell = [this, row](int column) {
-        return TableSupport::CellText(model, row, column);
-    };
-    const QString productGuid = cell(ProductIdColumn);
-    StockDb::Transaction transaction(stockDb);
-    return transaction.isActive() && stockDb.DeleteProduct(productGuid) &&
-           stockDb.InsertProduct(productGuid, cell(NameColumn), cell(BarcodeColumn),
-                                 cell(StockColumn), cell(ProviderIdColumn),
-                                 cell(OriginalPriceColumn), cell(RetailPriceColumn)) &&
-           transaction.commit();
 }
 
 void CTStockManager::RightMenuQpoint(const QPoint& pos)

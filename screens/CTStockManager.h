@@ -32,8 +32,6 @@ private slots:
     void MenuChoice(QAction* pAction);
 
 private:
-    bool WriteBackRow(int row);
-
     std::unique_ptr<Ui::StockManger> ui;
     QMenu* contextMenu = nullptr;
     QAction* deleteAction = nullptr;

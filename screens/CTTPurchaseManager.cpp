@@ -116,24 +116,7 @@ void CTTPurchaseManager::MenuChoice(QAction* pAction)
             QStringLiteral("删除此条进货信息，会影响商品的库存数据，是否确定删除?")) ||
         pAction->text() != QStringLiteral("删除"))
         return;
-    const auto cell = [this](int column) { return TableSupport::CellText(model, menuRow, column); };
-    TableSupport::FinishDelete(
-        model, menuRow,
-        DeletePurchaseWithStock(cell(PurchaseIdColumn), cell(BarcodeColumn), cell(QuantityColumn)));
-}
-
-// The purchase goes and its quantity leaves the stock together, or neither
-// happens. The product is the one carrying the purchase's barcode; stock
-// never drops below zero.
-bool CTTPurchaseManager::DeletePurchaseWithStock(const QString& purchaseGuid,
-                                                 const QString& barcode, const QString& quantity)
-{
-    StockDb::Transaction transaction(stockDb);
-    if (!transaction.isActive() || !stockDb.DeletePurchase(purchaseGuid))
-        return false;
-    ProductInfo product = stockDb.QueryProductByBarcode(barcode);
-    const qlonglong stock = product.product_num.toLongLong();
-    const qlonglong taken = quantity.toLongLong();
-    product.product_num = QString::number(stock < taken ? 0 : stock - taken);
-    return stockDb.UpdateProductNum(product) && transaction.commit();
+    // The stored purchase says what leaves the stock, together with it.
+    const QString purchaseGuid = TableSupport::CellText(model, menuRow, PurchaseIdColumn);
+    TableSupport::FinishDelete(model, menuRow, stockDb.DeletePurchaseWithStock(purchaseGuid));
 }

@@ -36,8 +36,6 @@ private slots:
 private:
     void ShowPurchases(const PurchaseList& purchases);
     static QList<QStandardItem*> PurchaseRow(const PurchaseInfo& purchase);
-    static bool DeletePurchaseWithStock(const QString& purchaseGuid, const QString& barcode,
-                                        const QString& quantity);
 
     std::unique_ptr<Ui::purchasemanager> ui;
     QMenu* contextMenu = nullptr;

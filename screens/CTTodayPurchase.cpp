@@ -114,29 +114,20 @@ QString CTTodayPurchase::RefusedInput(const Booking& booking) const
     return QString();
 }
 
+// The purchase and the stock it adds are one fact: both are stored or neither.
 bool CTTodayPurchase::Store(const Booking& booking)
 {
-    // The purchase and the stock it adds are one fact: both are stored or neither.
-    StockDb::Transaction transaction(stockDb);
-    if (!transaction.isActive() ||
-        !stockDb.InsertPurchase(booking.time, booking.guid, booking.bill, booking.name,
-                                booking.barcode, booking.num, booking.providerGuid, booking.oprice,
-                                booking.rprice))
-        return false;
-
-    ProductInfo product = stockDb.QueryProductByBarcode(booking.barcode);
-    bool stocked = false;
-    if (!product.product_name.isEmpty()) {
-        // Text that is no integer counts as 0; 64 bits so large stocks never wrap.
-        product.product_num =
-            QString::number(product.product_num.toLongLong() + booking.num.toLongLong());
-        stocked = stockDb.UpdateProductNum(product);
-    } else {
-        stocked =
-            stockDb.InsertProduct(NewRecordIdText(), booking.name, booking.barcode, booking.num,
-                                  booking.providerGuid, booking.oprice, booking.rprice);
-    }
-    return stocked && transaction.commit();
+    PurchaseInfo purchase;
+    purchase.purchase_time = booking.time;
+    purchase.purchase_guid = booking.guid;
+    purchase.purchase_id = booking.bill;
+    purchase.purchase_product_name = booking.name;
+    purchase.purchase_product_barcode = booking.barcode;
+    purchase.purchase_product_num = booking.num;
+    purchase.purchase_provider_guid = booking.providerGuid;
+    purchase.purchase_product_oprice = booking.oprice;
+    purchase.purchase_product_rprice = booking.rprice;
+    return stockDb.BookPurchase(purchase, QString::fromLatin1(NewRecordIdText()));
 }
 
 void CTTodayPurchase::OnClicked(bool /*bChecked*/)
@@ -162,7 +153,8 @@ void CTTodayPurchase::OnClicked(bool /*bChecked*/)
     booking.providerGuid = providerMap.value(booking.providerName);
 
     if (!Store(booking)) {
-        MessageBoxes::Information(this, kTitle, QStringLiteral("进货失败，数据未保存"));
+        MessageBoxes::Information(
+            this, kTitle, QStringLiteral("进货失败，数据未保存") + stockDb.ServerAwayNote());
         return;
     }
     model->appendRow(TableSupport::MakeItems({booking.time, booking.providerName, booking.bill,

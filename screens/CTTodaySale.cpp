@@ -136,7 +136,8 @@ void CTTodaySale::onclicked(bool)
     const QString orderGuid = QString::fromLatin1(NewRecordIdText());
     if (!StoreSale(orderGuid, ui->lb_totalprice->text())) {
         // The lines stay on screen so the cashier can simply pay again.
-        MessageBoxes::Information(nullptr, kBoxTitle, QStringLiteral("结算失败，订单未保存"));
+        MessageBoxes::Information(
+            nullptr, kBoxTitle, QStringLiteral("结算失败，订单未保存") + stockDb.ServerAwayNote());
         return;
     }
     ClearSale();

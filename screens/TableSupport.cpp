@@ -1,6 +1,7 @@
 #include "screens/TableSupport.h"
 
 #include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
 
 #include <QCursor>
 #include <QDoubleValidator>
@@ -82,7 +83,7 @@ void FinishDelete(QStandardItemModel* model, int row, bool ok)
         return;
     }
     MessageBoxes::Information(nullptr, QStringLiteral("Quorrin1009"),
-                              QStringLiteral("删除失败，数据未更改"));
+                              QStringLiteral("删除失败，数据未更改") + stockDb.ServerAwayNote());
 }
 
 QString CellText(const QStandardItemModel* model, int row, int column)

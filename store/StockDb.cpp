@@ -619,6 +619,13 @@ bool StockDb::IsServer() const
     return statements == &kServerStatements;
 }
 
+QString StockDb::ServerAwayNote() const
+{
+    return IsServer() && !IsOpen()
+               ? QStringLiteral("\n无法连接数据库服务器，服务器恢复后请再试一次")
+               : QString();
+}
+
 int StockDb::Worker() const
 {
     return worker;

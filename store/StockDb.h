@@ -31,6 +31,9 @@ public:
     bool ExeSql(QString sql);
 
     bool IsServer() const;
+    // A line for a failure box when the server cannot be reached; empty
+    // otherwise (and always for the file).
+    QString ServerAwayNote() const;
     // Worker number of the identifiers this store's till makes.
     int Worker() const;
     bool IsOpen() const;

@@ -6,6 +6,9 @@ data is read back with the sqlcipher command-line tool, not with our driver.
     shop_e2e.py BIN_DIR day         a day at the shop, then every row checked
     shop_e2e.py BIN_DIR unreadable  a Stock.db that cannot be read is told
                                     about and left as it was
+    shop_e2e.py BIN_DIR tills       two programs on one PostgreSQL server (a
+                                    server of the test's own): a sale paid at
+                                    one shows in the other's order history
     --screenshots DIR               also save a picture of each tab (day) or
                                     of the open-failure box (unreadable)
 
@@ -604,6 +607,89 @@ def day(desktop, bin_dir, work, shots):
     print("day at the shop: every row and stock figure as booked, sold and deleted")
 
 
+# -- two tills on one server -------------------------------------------------
+
+PG_BIN = "/usr/lib/postgresql/15/bin/"
+TODAYS_BAR = (32, 159, 223)
+
+
+class PgServer:
+    """A PostgreSQL server of the test's own in a folder of the test's own,
+    reachable only through a Unix socket there; run as the postgres user
+    when the test runs as root (the server refuses root)."""
+
+    def __init__(self, work):
+        self.folder = os.path.join(work, "pg")
+        os.makedirs(self.folder)
+        os.chmod(work, 0o711)
+        os.chmod(self.folder, 0o777)
+        self.data = os.path.join(self.folder, "data")
+        self.run("initdb", "-D", self.data, "-U", "postgres", "-A", "trust", "-E", "UTF8",
+                 "--no-sync", "--no-instructions")
+        self.run("pg_ctl", "-D", self.data, "-l", os.path.join(self.folder, "log"), "-w", "-o",
+                 "-k %s -p 5432 -c listen_addresses='' -c fsync=off" % self.folder, "start")
+        self.connection = "host=%s port=5432 dbname=postgres user=postgres" % self.folder
+
+    def run(self, program, *args):
+        command = [PG_BIN + program, *args]
+        if os.geteuid() == 0:
+            command = ["runuser", "-u", "postgres", "--"] + command
+        result = subprocess.run(command, capture_output=True, text=True, timeout=120)
+        check(result.returncode == 0, "%s failed: %s%s" % (program, result.stdout, result.stderr))
+
+    def query(self, sql):
+        result = subprocess.run([PG_BIN + "psql", "-h", self.folder, "-U", "postgres", "-At",
+                                 "-c", sql], capture_output=True, text=True, timeout=60)
+        check(result.returncode == 0, "psql failed on %r: %s" % (sql, result.stderr))
+        return [line.split("|") for line in result.stdout.splitlines()]
+
+    def stop(self):
+        if os.path.exists(os.path.join(self.data, "postmaster.pid")):
+            self.run("pg_ctl", "-D", self.data, "-m", "fast", "-w", "stop")
+
+
+def todays_bar(shop):
+    """A bar of the turnover chart: its colour above the chart's legend."""
+    width, height = shop.size()
+    return shop.grab().find_colour(TODAYS_BAR, 0, 30, width, height // 3)
+
+
+def tills(desktop, bin_dir, work, shots):
+    server = PgServer(work)
+    # Each till has a screen of its own, as at the shop.
+    second_screen = XServer()
+    try:
+        shops = []
+        for number, screen in enumerate((desktop, Desktop(second_screen.display)), 1):
+            shop = Shop(screen, bin_dir, os.path.join(work, "till%d" % number))
+            with open(os.path.join(shop.folder, "plconfig.ini"), "w") as settings:
+                settings.write('[store]\nengine=postgresql\nconnection="%s"\n'
+                               % server.connection)
+            shop.start()
+            shops.append(shop)
+        front, back = shops
+        add_providers(front, None)
+        book_goods(front, None)
+        back.tab(1)
+        back.no_box()
+        check(todays_bar(back) is None, "the other till shows a sale before any was paid")
+        sell(front, shots)
+        back.tab(0)
+        back.tab(1)
+        wait_for("the sale in the other till's order history", lambda: todays_bar(back), 5.0)
+        back.shot(shots, "tills-orders.png")
+        for shop in shops:
+            shop.close()
+            check(not os.path.exists(shop.db), "a Stock.db was made in server mode")
+        check(server.query("SELECT count(*) FROM orders") == [["1"]], "orders on the server")
+        workers = server.query("SELECT till_worker FROM tills ORDER BY till_worker")
+        check(len(workers) == 2, "worker numbers claimed: %r" % workers)
+        print("two tills: the sale paid at one shows in the other's order history")
+    finally:
+        second_screen.stop()
+        server.stop()
+
+
 # -- a Stock.db the program cannot read ----------------------------------------
 
 def unreadable(desktop, bin_dir, work, shots):
@@ -648,7 +734,7 @@ def unreadable(desktop, bin_dir, work, shots):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("bin_dir")
-    parser.add_argument("scenario", choices=["day", "unreadable"])
+    parser.add_argument("scenario", choices=["day", "unreadable", "tills"])
     parser.add_argument("--screenshots")
     args = parser.parse_args()
 
@@ -668,7 +754,7 @@ def main():
     work = tempfile.mkdtemp(prefix="pellory-e2e-")
     failed = True
     try:
-        scenario = day if args.scenario == "day" else unreadable
+        scenario = {"day": day, "unreadable": unreadable, "tills": tills}[args.scenario]
         scenario(Desktop(server.display), bin_dir, work, shots)
         failed = False
     except Failure as failure:

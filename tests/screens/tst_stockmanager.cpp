@@ -300,23 +300,30 @@ void TestStockManager::unfinishedNumberIsNeverWritten()
 void TestStockManager::failedEditKeepsProduct_data()
 {
     QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("box");
 
-    QTest::newRow("every write refused") << "";
+    const QString failed = "修改失败，数据未更改";
+    QTest::newRow("every write refused") << "" << failed;
     QTest::newRow("insert refused after the delete")
-        << "CREATE TRIGGER refuse BEFORE INSERT ON products BEGIN SELECT RAISE(ABORT,'no'); END";
+        << "CREATE TRIGGER refuse BEFORE INSERT ON products BEGIN SELECT RAISE(ABORT,'no'); END"
+        << failed;
+    QTest::newRow("changed at another till since shown")
+        << "update products set product_num=20 where product_guid=1001"
+        << "该商品已在其他收银台修改，请核对后再改";
 }
 
 void TestStockManager::failedEditKeepsProduct()
 {
     QFETCH(QString, refusal);
+    QFETCH(QString, box);
     AddProduct("1001", "水", "12");
     AddProduct("1002", "茶", "3");
-    const QStringList before = StoredProduct("1001");
     OpenScreen();
     if (refusal.isEmpty())
         store->RefuseWrites();
     else
         QVERIFY(!store->Exec(refusal).lastError().isValid());
+    const QStringList before = StoredProduct("1001");
 
     QLineEdit* editor = StartEdit(0, 2);
     QVERIFY(editor);
@@ -324,12 +331,12 @@ void TestStockManager::failedEditKeepsProduct()
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_VERIFY(!view->indexWidget(model->index(0, 2)));
 
-    QCOMPARE(TakeBoxes(), QStringList("Quorrin1009: 修改失败，数据未更改"));
+    QCOMPARE(TakeBoxes(), QStringList("Quorrin1009: " + box));
     QCOMPARE(StoredProduct("1001"), before);
     QCOMPARE(ProductOrder(), QStringList({"1001", "1002"}));
     // The table was read again, so it shows what is stored.
     QCOMPARE(model->rowCount(), 2);
-    QCOMPARE(model->item(0, 2)->text(), QString("12"));
+    QCOMPARE(model->item(0, 2)->text(), before.value(3));
 }
 
 void TestStockManager::closingUnchangedWritesNothing_data()
