@@ -7,12 +7,14 @@
 
 namespace {
 const QString kBinDir = QStringLiteral("/usr/lib/postgresql/15/bin/");
-// The socket's name only: no address is ever listened on.
-const QString kPort = QStringLiteral("5432");
 } // namespace
 
-PgServer::PgServer()
+PgServer::PgServer(Reach reach, Commits commits) : reach(reach), commits(commits)
 {
+    // On a socket only, the port is part of the socket's name; on the
+    // loopback, one per process keeps concurrent runs apart.
+    if (reach == Reach::Loopback)
+        port = 20000 + int(getpid() % 20000);
     if (!QFile::exists(kBinDir + "initdb")) {
         failure = "PostgreSQL 15 is not installed (tools/install-deps.sh)";
         return;
@@ -33,16 +35,21 @@ PgServer::~PgServer()
 
 QString PgServer::Connection() const
 {
-    return QString("host=%1 port=%2 dbname=postgres user=postgres").arg(folder.path(), kPort);
+    return QString("host=%1 port=%2 dbname=postgres user=postgres")
+        .arg(reach == Reach::Loopback ? QStringLiteral("127.0.0.1") : folder.path())
+        .arg(port);
 }
 
 bool PgServer::Start()
 {
-    return Run(
-        kBinDir + "pg_ctl",
-        {"-D", folder.filePath("data"), "-l", folder.filePath("log"), "-w", "-o",
-         QString("-k %1 -p %2 -c listen_addresses='' -c fsync=off").arg(folder.path(), kPort),
-         "start"});
+    return Run(kBinDir + "pg_ctl",
+               {"-D", folder.filePath("data"), "-l", folder.filePath("log"), "-w", "-o",
+                QString("-k %1 -p %2 -c listen_addresses='%3'%4")
+                    .arg(folder.path())
+                    .arg(port)
+                    .arg(reach == Reach::Loopback ? "127.0.0.1" : "")
+                    .arg(commits == Commits::Unflushed ? " -c fsync=off" : ""),
+                "start"});
 }
 
 bool PgServer::Stop()

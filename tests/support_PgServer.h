@@ -9,7 +9,21 @@
 class PgServer
 {
 public:
-    PgServer();
+    enum class Reach
+    {
+        Socket,
+        // Also on a port of 127.0.0.1, as a shop's server is reached over
+        // the network (the benchmark); never on another address.
+        Loopback
+    };
+    enum class Commits
+    {
+        // Not flushed to disk: tests only need the server to be right.
+        Unflushed,
+        // Flushed as on a real server, so that timed writes pay for it.
+        Durable
+    };
+    explicit PgServer(Reach reach = Reach::Socket, Commits commits = Commits::Unflushed);
     ~PgServer();
     PgServer(const PgServer&) = delete;
     PgServer& operator=(const PgServer&) = delete;
@@ -27,4 +41,7 @@ private:
 
     QTemporaryDir folder;
     QString failure;
+    int port = 5432;
+    Reach reach;
+    Commits commits;
 };
