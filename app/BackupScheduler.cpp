@@ -36,7 +36,8 @@ void BackupScheduler::CheckDate()
 {
     const QDate day = today();
     // A store that did not open has been reported already; nothing to copy.
-    if (worker || day == lastDay || !stockDb.IsOpen())
+    // The copy reads Stock.db, which a shared store on a server does not have.
+    if (worker || day == lastDay || !stockDb.IsOpen() || stockDb.IsServer())
         return;
     lastDay = day;
     if (stockDb.IsServer())

@@ -92,6 +92,25 @@ const char* const kIndexStatements[] = {
     "purchases(purchase_product_barcode)",
     nullptr,
 };
+
+// Statements both engines read alike.
+const char kInsertProvider[] =
+    "insert into providers(provider_guid,provider_name,provider_phone,provider_address,"
+    "provider_license,provider_foodlicense,provider_business) values (%s,%s,%s,%s,%s,%s,%s)";
+const char kDeleteProvider[] = "DELETE FROM providers where provider_guid=%s";
+const char kDeleteProduct[] = "DELETE FROM products where product_guid=%s";
+const char kDeletePurchase[] = "DELETE FROM purchases where purchase_guid=%s";
+const char kPurchasesBetween[] =
+    "select * from purchases where purchase_time>=%s and purchase_time <= %s ORDER BY rowid";
+const char kInsertOrder[] =
+    "insert into orders(order_guid,order_time,order_total,order_ptnum) values (%s,%s,%s,%s)";
+const char kInsertOrderDetail[] =
+    "insert into orderdetail(order_guid,order_time,order_total,order_product_name,"
+    "order_product_guid,order_product_barcode,order_product_num,order_product_rprice,"
+    "order_product_subtotal) values (%s,%s,%s,%s,%s,%s,%s,%s,%s)";
+const char kOrdersBetween[] =
+    "select * from orders where order_time>=%s and order_time <=%s ORDER BY rowid";
+const char kProductByBarcode[] = "SELECT * FROM products where product_barcode=%s ORDER BY rowid";
 } // namespace
 
 // One table of statements per engine. Values take the place of "%s" as
@@ -144,32 +163,29 @@ const StoreStatements kFileStatements = {
     nullptr,
     "SELECT * FROM %s",
     "SELECT * FROM %s limit %d,%d",
-    "insert into providers(provider_guid,provider_name,provider_phone,provider_address,"
-    "provider_license,provider_foodlicense,provider_business) values (%s,%s,%s,%s,%s,%s,%s)",
-    "DELETE FROM providers where provider_guid=%s",
+    kInsertProvider,
+    kDeleteProvider,
     "select * from providers where provider_guid=%s",
     "insert into products(product_guid,product_name,product_barcode,product_num,"
     "product_provider_guid,product_original_price,product_retail_price) values "
     "(%s,%s,%s,%s,%s,%s,%s)",
-    "DELETE FROM products where product_guid=%s",
-    "SELECT * FROM products where product_barcode=%s ORDER BY rowid",
-    "SELECT * FROM products where product_barcode=%s ORDER BY rowid",
+    kDeleteProduct,
+    kProductByBarcode,
+    kProductByBarcode,
     "select * from products where product_guid=%s",
     "update products set product_num=%s where product_guid=%s",
     nullptr,
     "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,"
     "purchase_product_barcode,purchase_product_num,purchase_provider_guid,"
     "purchase_product_oprice,purchase_product_rprice) values (%s,%s,%s,%s,%s,%s,%s,%s,%s)",
-    "DELETE FROM purchases where purchase_guid=%s",
+    kDeletePurchase,
     "select * from purchases where purchase_guid=%s",
     "select * from purchases where purchase_id==%s ORDER BY rowid",
     "select * from purchases where purchase_product_barcode==%s ORDER BY rowid",
-    "select * from purchases where purchase_time>=%s and purchase_time <= %s ORDER BY rowid",
-    "insert into orders(order_guid,order_time,order_total,order_ptnum) values (%s,%s,%s,%s)",
-    "insert into orderdetail(order_guid,order_time,order_total,order_product_name,"
-    "order_product_guid,order_product_barcode,order_product_num,order_product_rprice,"
-    "order_product_subtotal) values (%s,%s,%s,%s,%s,%s,%s,%s,%s)",
-    "select * from orders where order_time>=%s and order_time <=%s ORDER BY rowid",
+    kPurchasesBetween,
+    kInsertOrder,
+    kInsertOrderDetail,
+    kOrdersBetween,
     nullptr,
     nullptr,
     nullptr,
@@ -187,16 +203,15 @@ const StoreStatements kServerStatements = {
     "SET statement_timeout = 4000",
     "SELECT * FROM %s ORDER BY rowid",
     "SELECT * FROM %1$s ORDER BY rowid LIMIT %3$d OFFSET %2$d",
-    "insert into providers(provider_guid,provider_name,provider_phone,provider_address,"
-    "provider_license,provider_foodlicense,provider_business) values (%s,%s,%s,%s,%s,%s,%s)",
-    "DELETE FROM providers where provider_guid=%s",
+    kInsertProvider,
+    kDeleteProvider,
     "select * from providers where provider_guid=NULLIF(%s,'')::bigint",
     "insert into products(product_guid,product_name,product_barcode,product_num,"
     "product_provider_guid,product_original_price,product_retail_price) values "
     "(%s,%s,%s,NULLIF(%s,'')::bigint,NULLIF(%s,'')::bigint,NULLIF(%s,'')::float8,"
     "NULLIF(%s,'')::float8)",
-    "DELETE FROM products where product_guid=%s",
-    "SELECT * FROM products where product_barcode=%s ORDER BY rowid",
+    kDeleteProduct,
+    kProductByBarcode,
     "SELECT * FROM products where product_barcode=%s ORDER BY rowid FOR UPDATE",
     "select * from products where product_guid=NULLIF(%s,'')::bigint FOR UPDATE",
     "update products set product_num=NULLIF(%s,'')::bigint where "
@@ -206,16 +221,14 @@ const StoreStatements kServerStatements = {
     "purchase_product_barcode,purchase_product_num,purchase_provider_guid,"
     "purchase_product_oprice,purchase_product_rprice) values (%s,%s,%s,%s,%s,"
     "NULLIF(%s,'')::bigint,NULLIF(%s,'')::bigint,NULLIF(%s,'')::float8,NULLIF(%s,'')::float8)",
-    "DELETE FROM purchases where purchase_guid=%s",
+    kDeletePurchase,
     "select * from purchases where purchase_guid=NULLIF(%s,'')::bigint FOR UPDATE",
     "select * from purchases where purchase_id=%s ORDER BY rowid",
     "select * from purchases where purchase_product_barcode=%s ORDER BY rowid",
-    "select * from purchases where purchase_time>=%s and purchase_time <= %s ORDER BY rowid",
-    "insert into orders(order_guid,order_time,order_total,order_ptnum) values (%s,%s,%s,%s)",
-    "insert into orderdetail(order_guid,order_time,order_total,order_product_name,"
-    "order_product_guid,order_product_barcode,order_product_num,order_product_rprice,"
-    "order_product_subtotal) values (%s,%s,%s,%s,%s,%s,%s,%s,%s)",
-    "select * from orders where order_time>=%s and order_time <=%s ORDER BY rowid",
+    kPurchasesBetween,
+    kInsertOrder,
+    kInsertOrderDetail,
+    kOrdersBetween,
     "SELECT till_worker FROM tills WHERE till_key=%s",
     "INSERT INTO tills(till_worker,till_key,till_since) SELECT n,%s,%s FROM "
     "generate_series(0,1023) AS n WHERE NOT EXISTS (SELECT 1 FROM tills WHERE till_worker=n) "
@@ -230,10 +243,12 @@ const int kConflictAttempts = 5;
 // Failed connects are not tried again sooner, so that a list reading many
 // rows waits for the server once, not once per row.
 const qint64 kReconnectPauseMs = 1000;
-// libpq settings that keep every wait for the server under five seconds;
-// the shop's own connection string comes after them and may change them.
-const char kServerDefaults[] = "connect_timeout=3 keepalives=1 keepalives_idle=2 "
-                               "keepalives_interval=1 keepalives_count=2 tcp_user_timeout=4000 ";
+// libpq settings that keep every wait for the server under five seconds: a
+// dead link is noticed within about two, and one connect attempt takes at
+// most two more. The shop's own connection string comes after them and may
+// change them.
+const char kServerDefaults[] = "connect_timeout=2 keepalives=1 keepalives_idle=1 "
+                               "keepalives_interval=1 keepalives_count=1 tcp_user_timeout=2000 ";
 
 // A value as an SQL string literal. Doubling its quotes keeps the whole value
 // inside the literal, so no value can ever become SQL of its own.
@@ -457,14 +472,15 @@ void StockDb::OpenServer()
     statements = &kServerStatements;
     const QString connection = appContext.storeConnection;
     qDebug() << "Store server: " << MaskedConnection(connection);
-    db = QSqlDatabase::addDatabase("QPSQL", connectionName);
     // Qt's driver turns every ';' of its options into a blank, which would
-    // silently change a value: refused rather than guessed at.
+    // silently change a value: refused rather than guessed at, and no
+    // connection is made that a later action could try again.
     if (connection.contains(QLatin1Char(';'))) {
         openError = QStringLiteral("plconfig.ini 中的 connection 不能含有分号（;）");
         qDebug() << "Can not open connection: " << openError;
         return;
     }
+    db = QSqlDatabase::addDatabase("QPSQL", connectionName);
     db.setConnectOptions(QLatin1String(kServerDefaults) + connection);
     ConnectServer();
 }
@@ -687,10 +703,10 @@ bool StockDb::ReadToTheEnd(const QSqlQuery& query)
         return true;
     // A store that never opened was reported at start-up; its empty reads are
     // expected and logged as their operations always did (Select).
-    // The connection carries the driver's own reason; the query's text only
-    // says that a fetch failed.
+    // The file's connection carries the driver's own reason, where the query's
+    // text only says that a fetch failed; the server's reason is the query's.
     if (IsOpen()) {
-        readError = db.lastError().isValid() ? db.lastError() : error;
+        readError = !IsServer() && db.lastError().isValid() ? db.lastError() : error;
         qDebug() << "ExeSql Failed : " << Reason(readError);
     }
     return false;

@@ -8,7 +8,7 @@
 // A fresh application folder with an open, empty store, made through the
 // real start-up path (appContext + stockDb.OpenStockDb) and removed again.
 // With PELLORY_TEST_ENGINE=postgresql the store is the database of a server
-// the test process starts itself (PgServer); otherwise it is Stock.db.
+// the test process starts itself (pg_server.sh); otherwise it is Stock.db.
 class TempStore
 {
 public:

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableView>
 #include <QTabBar>
 #include <QTimer>
 #include <QtTest>
@@ -26,6 +27,7 @@ private slots:
     void escapeKeepsEveryPage();
     void stockInWithoutProvidersSendsToProviderTab();
     void stockInOffersEveryProvider();
+    void providerTabFollowsOtherTills();
     void closingFromLastTabAsksNothing();
     void hiddenWindowOutlivesAnsweredBox();
 };
@@ -145,6 +147,19 @@ void TestMainWindow::stockInOffersEveryProvider()
     page->findChild<QPushButton*>("pb_addpurchase")->click();
     QVERIFY(MessageBoxes::TakeShown().isEmpty());
     QCOMPARE(stockDb.QueryPurchasesByBarcode("42").value(0).purchase_provider_guid, QString("11"));
+}
+
+// On a shared store a provider added at another till shows when the tab is
+// shown again; the file's list follows only this screen's own changes.
+void TestMainWindow::providerTabFollowsOtherTills()
+{
+    TempStore store;
+    Pellory window(store.Dir());
+    QVERIFY(stockDb.InsertProvider("11", "甲", "", "", "", "", ""));
+    window.Tabs()->setCurrentIndex(5);
+    const auto* list = window.Tabs()->widget(5)->findChild<QTableView*>("tableView");
+    QVERIFY(list);
+    QCOMPARE(list->model()->rowCount(), TempStore::OnServer() ? 1 : 0);
 }
 
 void TestMainWindow::closingFromLastTabAsksNothing()

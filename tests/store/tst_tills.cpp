@@ -40,7 +40,8 @@ private slots:
     void tillsClaimDifferentWorkerNumbers();
     void serverAwayAndBack();
     void startsWithoutAServer();
-    void unknownEngineOpensNothing();
+    void refusedSettingsOpenNothing_data();
+    void refusedSettingsOpenNothing();
     void passwordsNeverShown_data();
     void passwordsNeverShown();
 
@@ -185,14 +186,39 @@ void TestTills::startsWithoutAServer()
     QCOMPARE(stockDb.QueryAllProviders(0, 100).size(), 1);
 }
 
-void TestTills::unknownEngineOpensNothing()
+void TestTills::refusedSettingsOpenNothing_data()
 {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("connection");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("setup");
+    // clang-format off
+    QTest::newRow("unknown engine") << "mysql" << "" << "mysql" << "";
+    QTest::newRow("';' in the connection") << "postgresql" << "host=/nowhere;port=1" << ";" << "";
+    if (TempStore::OnServer())
+        QTest::newRow("a role that may not make the tables")
+            << "postgresql" << TempStore::ServerConnection() + " user=clerk" << "permission denied"
+            << "DROP TABLE providers, products, purchases, orders, orderdetail, tills; "
+               "DROP ROLE IF EXISTS clerk; CREATE ROLE clerk LOGIN";
+    // clang-format on
+}
+
+void TestTills::refusedSettingsOpenNothing()
+{
+    QFETCH(QString, engine);
+    QFETCH(QString, connection);
+    QFETCH(QString, reason);
+    QFETCH(QString, setup);
+    if (!setup.isEmpty())
+        QVERIFY(!store->Exec(setup).lastError().isValid());
     QTemporaryDir empty;
     appContext.appDir = empty.path();
-    appContext.storeEngine = "mysql";
+    appContext.storeEngine = engine;
+    appContext.storeConnection = connection;
     stockDb.OpenStockDb(QString());
     QVERIFY(!stockDb.IsOpen());
-    QVERIFY(stockDb.OpenErrorText().contains("mysql"));
+    QVERIFY(!stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
+    QVERIFY2(stockDb.OpenErrorText().contains(reason), qPrintable(stockDb.OpenErrorText()));
     QVERIFY(QDir(empty.path()).isEmpty());
 }
 
