@@ -637,7 +637,7 @@ bool StockDb::IsServer() const
 
 QString StockDb::ServerAwayNote() const
 {
-    return IsServer() && !IsOpen()
+    return IsServer() && (!IsOpen() || ConnectionBroken())
                ? QStringLiteral("\n无法连接数据库服务器，服务器恢复后请再试一次")
                : QString();
 }

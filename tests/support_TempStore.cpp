@@ -13,25 +13,12 @@ QTemporaryDir& ServerFolder()
     static QTemporaryDir folder;
     return folder;
 }
+} // namespace
 
-bool Server(const char* command)
+bool TempStore::Server(const char* command)
 {
     return QProcess::execute(PG_SERVER_SCRIPT, {command, ServerFolder().path()}) == 0;
 }
-
-// Every store starts empty, as a new folder's Stock.db does.
-void DropTables(const QString& connection)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "reset");
-        db.setConnectOptions(connection);
-        if (db.open())
-            QSqlQuery(db).exec("SET client_min_messages = warning; DROP TABLE IF EXISTS "
-                               "providers, products, purchases, orders, orderdetail, tills");
-    }
-    QSqlDatabase::removeDatabase("reset");
-}
-} // namespace
 
 bool TempStore::OnServer()
 {
@@ -49,16 +36,6 @@ QString TempStore::ServerConnection()
     return "host=" + ServerFolder().path() + " port=5432 dbname=postgres user=postgres";
 }
 
-bool TempStore::StopServer()
-{
-    return Server("stop");
-}
-
-bool TempStore::StartServer()
-{
-    return Server("start");
-}
-
 TempStore::TempStore()
 {
     // The store's static set-up asks for drivers before the application
@@ -70,8 +47,14 @@ TempStore::TempStore()
     if (OnServer()) {
         appContext.storeEngine = "postgresql";
         appContext.storeConnection = ServerConnection();
-        stockDb.CloseStockDb();
-        DropTables(appContext.storeConnection);
+        // Every store starts empty, as a new folder's Stock.db does.
+        QSqlDatabase reset = QSqlDatabase::addDatabase("QPSQL", "reset");
+        reset.setConnectOptions(appContext.storeConnection);
+        if (reset.open())
+            QSqlQuery(reset).exec("SET client_min_messages = warning; DROP TABLE IF EXISTS "
+                                  "providers, products, purchases, orders, orderdetail, tills");
+        reset = QSqlDatabase();
+        QSqlDatabase::removeDatabase("reset");
     }
     stockDb.OpenStockDb(QString());
 }
@@ -124,7 +107,5 @@ QString TempStore::PlanOf(const QString& statement)
     QStringList steps;
     while (plan.next())
         steps << plan.value(OnServer() ? 0 : 3).toString();
-    if (OnServer())
-        Exec("SET enable_seqscan = on");
     return steps.join('\n');
 }

@@ -18,9 +18,8 @@ public:
     static bool OnServer();
     // The running test server's connection string; starts it on first use.
     static QString ServerConnection();
-    // Stops or starts the test server (a server gone away and back).
-    static bool StopServer();
-    static bool StartServer();
+    // "stop" or "start" the test server (a server gone away and back).
+    static bool Server(const char* command);
 
     QString Dir() const { return folder.path(); }
     QString DbPath() const;

@@ -114,94 +114,107 @@ void TestStoreAccess::finishedStatements_data()
 {
     QTest::addColumn<Action>("action");
     QTest::addColumn<QString>("statement");
-    // The server's own text where it reads the file's differently.
-    QTest::addColumn<QString>("serverStatement");
     ProductInfo stock;
     stock.product_guid = kGuid;
     stock.product_num = "15";
     // clang-format off
     QTest::newRow("InsertProvider")
         << Action([] { stockDb.InsertProvider(kGuid, "甲", "138", "路1", "L1", "F1", "茶"); })
-        << "insert into providers(provider_guid,provider_name,provider_phone,provider_address,provider_license,provider_foodlicense,provider_business) values ('3984215980838912','甲','138','路1','L1','F1','茶')" << "";
+        << "insert into providers(provider_guid,provider_name,provider_phone,provider_address,provider_license,provider_foodlicense,provider_business) values ('3984215980838912','甲','138','路1','L1','F1','茶')";
     QTest::newRow("quotes doubled")
         << Action([] { stockDb.InsertProvider(kGuid, "O'Brien's", "", "", "", "", "''"); })
-        << "insert into providers(provider_guid,provider_name,provider_phone,provider_address,provider_license,provider_foodlicense,provider_business) values ('3984215980838912','O''Brien''s','','','','','''''')" << "";
+        << "insert into providers(provider_guid,provider_name,provider_phone,provider_address,provider_license,provider_foodlicense,provider_business) values ('3984215980838912','O''Brien''s','','','','','''''')";
     QTest::newRow("DeleteProvider")
         << Action([] { stockDb.DeleteProvider(kGuid); })
-        << "DELETE FROM providers where provider_guid='3984215980838912'" << "";
+        << "DELETE FROM providers where provider_guid='3984215980838912'";
     QTest::newRow("QueryProviderByGuid")
         << Action([] { stockDb.QueryProviderByGuid(kGuid); })
-        << "select * from providers where provider_guid='3984215980838912'"
-        << "select * from providers where provider_guid=NULLIF('3984215980838912','')::bigint";
+        << "select * from providers where provider_guid='3984215980838912'";
     QTest::newRow("QueryAllProviders ignores its arguments")
         << Action([] { stockDb.QueryAllProviders(0, 100); })
-        << "SELECT * FROM providers"
-        << "SELECT * FROM providers ORDER BY rowid";
+        << "SELECT * FROM providers";
     QTest::newRow("InsertProduct")
         << Action([] { stockDb.InsertProduct(kGuid, "茶", "6901234567892", "15", "7", "12.50", "15"); })
-        << "insert into products(product_guid,product_name,product_barcode,product_num,product_provider_guid,product_original_price,product_retail_price) values ('3984215980838912','茶','6901234567892','15','7','12.50','15')"
-        << "insert into products(product_guid,product_name,product_barcode,product_num,product_provider_guid,product_original_price,product_retail_price) values ('3984215980838912','茶','6901234567892',NULLIF('15','')::bigint,NULLIF('7','')::bigint,NULLIF('12.50','')::float8,NULLIF('15','')::float8)";
+        << "insert into products(product_guid,product_name,product_barcode,product_num,product_provider_guid,product_original_price,product_retail_price) values ('3984215980838912','茶','6901234567892','15','7','12.50','15')";
     QTest::newRow("DeleteProduct")
         << Action([] { stockDb.DeleteProduct(kGuid); })
-        << "DELETE FROM products where product_guid='3984215980838912'" << "";
+        << "DELETE FROM products where product_guid='3984215980838912'";
     QTest::newRow("QueryProductByBarcode")
         << Action([] { stockDb.QueryProductByBarcode("6901234567892"); })
-        << "SELECT * FROM products where product_barcode='6901234567892' ORDER BY rowid" << "";
+        << "SELECT * FROM products where product_barcode='6901234567892' ORDER BY rowid";
     QTest::newRow("QueryAllProducts")
         << Action([] { stockDb.QueryAllProducts(0, 100); })
-        << "SELECT * FROM products limit 0,100"
-        << "SELECT * FROM products ORDER BY rowid LIMIT 100 OFFSET 0";
+        << "SELECT * FROM products limit 0,100";
     QTest::newRow("UpdateProductNum")
         << Action([stock] { stockDb.UpdateProductNum(stock); })
-        << "update products set product_num='15' where product_guid='3984215980838912'"
-        << "update products set product_num=NULLIF('15','')::bigint where product_guid=NULLIF('3984215980838912','')::bigint";
+        << "update products set product_num='15' where product_guid='3984215980838912'";
     QTest::newRow("QueryTable, negative offset")
         << Action([] { stockDb.QueryTable("orders", -1, 5); })
-        << "SELECT * FROM orders"
-        << "SELECT * FROM orders ORDER BY rowid";
+        << "SELECT * FROM orders";
     QTest::newRow("InsertPurchase, time first")
         << Action([] { stockDb.InsertPurchase("2021-03-05 10:00:00", kGuid, "1001", "茶", "690", "10", "7", "1.5", "2"); })
-        << "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,purchase_product_barcode,purchase_product_num,purchase_provider_guid,purchase_product_oprice,purchase_product_rprice) values ('3984215980838912','2021-03-05 10:00:00','1001','茶','690','10','7','1.5','2')"
-        << "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,purchase_product_barcode,purchase_product_num,purchase_provider_guid,purchase_product_oprice,purchase_product_rprice) values ('3984215980838912','2021-03-05 10:00:00','1001','茶','690',NULLIF('10','')::bigint,NULLIF('7','')::bigint,NULLIF('1.5','')::float8,NULLIF('2','')::float8)";
+        << "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,purchase_product_barcode,purchase_product_num,purchase_provider_guid,purchase_product_oprice,purchase_product_rprice) values ('3984215980838912','2021-03-05 10:00:00','1001','茶','690','10','7','1.5','2')";
     QTest::newRow("DeletePurchase")
         << Action([] { stockDb.DeletePurchase(kGuid); })
-        << "DELETE FROM purchases where purchase_guid='3984215980838912'" << "";
+        << "DELETE FROM purchases where purchase_guid='3984215980838912'";
     QTest::newRow("QueryPurchasesByBillNo")
         << Action([] { stockDb.QueryPurchasesByBillNo("1001"); })
-        << "select * from purchases where purchase_id=='1001' ORDER BY rowid"
-        << "select * from purchases where purchase_id='1001' ORDER BY rowid";
+        << "select * from purchases where purchase_id=='1001' ORDER BY rowid";
     QTest::newRow("QueryPurchasesByBarcode")
         << Action([] { stockDb.QueryPurchasesByBarcode("690"); })
-        << "select * from purchases where purchase_product_barcode=='690' ORDER BY rowid"
-        << "select * from purchases where purchase_product_barcode='690' ORDER BY rowid";
+        << "select * from purchases where purchase_product_barcode=='690' ORDER BY rowid";
     QTest::newRow("QueryPurchasesOfDay")
         << Action([] { stockDb.QueryPurchasesOfDay(QDate(2021, 3, 5)); })
-        << "select * from purchases where purchase_time>='2021-03-05 00:00:00' and purchase_time <= '2021-03-05 23:59:59' ORDER BY rowid" << "";
+        << "select * from purchases where purchase_time>='2021-03-05 00:00:00' and purchase_time <= '2021-03-05 23:59:59' ORDER BY rowid";
     QTest::newRow("QueryAllPurchases")
         << Action([] { stockDb.QueryAllPurchases(0, 100); })
-        << "SELECT * FROM purchases limit 0,100"
-        << "SELECT * FROM purchases ORDER BY rowid LIMIT 100 OFFSET 0";
+        << "SELECT * FROM purchases limit 0,100";
     QTest::newRow("InsertOrder")
         << Action([] { stockDb.InsertOrder({kGuid, "2021-03-05 10:00:00", "30", "2"}); })
-        << "insert into orders(order_guid,order_time,order_total,order_ptnum) values ('3984215980838912','2021-03-05 10:00:00','30','2')" << "";
+        << "insert into orders(order_guid,order_time,order_total,order_ptnum) values ('3984215980838912','2021-03-05 10:00:00','30','2')";
     QTest::newRow("InsertOrderDetail")
         << Action([] { stockDb.InsertOrderDetail({kGuid, "2021-03-05 10:00:00", "30", "茶", "7", "690", "2", "15", "30"}); })
-        << "insert into orderdetail(order_guid,order_time,order_total,order_product_name,order_product_guid,order_product_barcode,order_product_num,order_product_rprice,order_product_subtotal) values ('3984215980838912','2021-03-05 10:00:00','30','茶','7','690','2','15','30')" << "";
+        << "insert into orderdetail(order_guid,order_time,order_total,order_product_name,order_product_guid,order_product_barcode,order_product_num,order_product_rprice,order_product_subtotal) values ('3984215980838912','2021-03-05 10:00:00','30','茶','7','690','2','15','30')";
     QTest::newRow("QueryOrdersOfDay")
         << Action([] { stockDb.QueryOrdersOfDay(QDate(2021, 3, 5)); })
-        << "select * from orders where order_time>='2021-03-05 00:00:00' and order_time <='2021-03-05 23:59:59' ORDER BY rowid" << "";
+        << "select * from orders where order_time>='2021-03-05 00:00:00' and order_time <='2021-03-05 23:59:59' ORDER BY rowid";
     // clang-format on
 }
 
 void TestStoreAccess::finishedStatements()
 {
+    // The server's own texts where it reads the file's differently.
+    // clang-format off
+    static const QHash<QString, QString> serverTexts{
+        {"QueryProviderByGuid",
+         "select * from providers where provider_guid=NULLIF('3984215980838912','')::bigint"},
+        {"QueryAllProviders ignores its arguments",
+         "SELECT * FROM providers ORDER BY rowid"},
+        {"InsertProduct",
+         "insert into products(product_guid,product_name,product_barcode,product_num,product_provider_guid,product_original_price,product_retail_price) values ('3984215980838912','茶','6901234567892',NULLIF('15','')::bigint,NULLIF('7','')::bigint,NULLIF('12.50','')::float8,NULLIF('15','')::float8)"},
+        {"QueryAllProducts",
+         "SELECT * FROM products ORDER BY rowid LIMIT 100 OFFSET 0"},
+        {"UpdateProductNum",
+         "update products set product_num=NULLIF('15','')::bigint where product_guid=NULLIF('3984215980838912','')::bigint"},
+        {"QueryTable, negative offset",
+         "SELECT * FROM orders ORDER BY rowid"},
+        {"InsertPurchase, time first",
+         "insert into purchases(purchase_guid,purchase_time,purchase_id,purchase_product_name,purchase_product_barcode,purchase_product_num,purchase_provider_guid,purchase_product_oprice,purchase_product_rprice) values ('3984215980838912','2021-03-05 10:00:00','1001','茶','690',NULLIF('10','')::bigint,NULLIF('7','')::bigint,NULLIF('1.5','')::float8,NULLIF('2','')::float8)"},
+        {"QueryPurchasesByBillNo",
+         "select * from purchases where purchase_id='1001' ORDER BY rowid"},
+        {"QueryPurchasesByBarcode",
+         "select * from purchases where purchase_product_barcode='690' ORDER BY rowid"},
+        {"QueryAllPurchases",
+         "SELECT * FROM purchases ORDER BY rowid LIMIT 100 OFFSET 0"},
+    };
+    // clang-format on
     QFETCH(Action, action);
     QFETCH(QString, statement);
-    QFETCH(QString, serverStatement);
     LogCapture log;
     action();
-    const bool ownText = TempStore::OnServer() && !serverStatement.isEmpty();
-    QCOMPARE(stockDb.LastStatement(), ownText ? serverStatement : statement);
+    const QString tag = QTest::currentDataTag();
+    const bool own = TempStore::OnServer() && serverTexts.contains(tag);
+    QCOMPARE(stockDb.LastStatement(), own ? serverTexts[tag] : statement);
     QCOMPARE(log.FailedStatements(), 0);
 }
 
