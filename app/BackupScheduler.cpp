@@ -1,5 +1,6 @@
 #include "app/BackupScheduler.h"
 
+#include "store/ServerBackup.h"
 #include "store/StockDb.h"
 
 #include <QDir>
@@ -38,7 +39,11 @@ void BackupScheduler::CheckDate()
     if (worker || day == lastDay || !stockDb.IsOpen() || stockDb.IsServer())
         return;
     lastDay = day;
-    backup = std::make_unique<StockBackup>(stockDb.FilePath(), stockDb.Password(), folder);
+    if (stockDb.IsServer())
+        backup = std::make_unique<ServerBackup>(QLatin1String(QSqlDatabase::defaultConnection),
+                                                StockDb::FilePassword(), folder);
+    else
+        backup = std::make_unique<StockBackup>(stockDb.FilePath(), stockDb.Password(), folder);
     worker.reset(QThread::create([this, day] { result = backup->Make(day); }));
     connect(worker.get(), &QThread::finished, this, &BackupScheduler::OnBackupFinished);
     worker->start();

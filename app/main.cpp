@@ -1,5 +1,6 @@
 #include "app/AppContext.h"
 #include "app/BackupScheduler.h"
+#include "app/CopyToServer.h"
 #include "app/Pellory.h"
 #include "screens/CTPasswordDialog.h"
 #include "screens/MessageBoxes.h"
@@ -9,9 +10,10 @@
 #include <QDebug>
 #include <QTimer>
 
-int main(int argc, char* argv[])
+namespace {
+// What every start does before the store is opened; returns the program's folder.
+QString SetUp()
 {
-    QApplication app(argc, argv);
     const QString dir = QCoreApplication::applicationDirPath();
 
     const QString plugins = AppendUtf8(dir, "/sqldrivers/");
@@ -21,6 +23,20 @@ int main(int argc, char* argv[])
     LoadClientUuid(dir);
     LoadStoreSettings(dir);
     appContext.InitLog(dir, false);
+    return dir;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // Decided before any application object exists: this mode has no window
+    // and runs where there is no display (over SSH, on the server itself).
+    if (argc == 2 && qstrcmp(argv[1], "--copy-to-server") == 0) {
+        QCoreApplication app(argc, argv);
+        return CopyToServer(SetUp());
+    }
+    QApplication app(argc, argv);
+    const QString dir = SetUp();
     stockDb.OpenStockDb(QString());
     CTPasswordDialog::UnlockStore();
 

@@ -41,11 +41,16 @@ constexpr int PageCacheKiB = 64 * 1024;
 //     file this driver makes uses that format, with or without the option, so
 //     the sqlcipher command-line tool opens it with `PRAGMA key` alone.
 //
+// QSQLITE_OPEN_READONLY
+//     The file is opened for reading only: nothing done on the connection can
+//     change it. Cannot be combined with QSQLITE_CREATE_KEY.
+//
 // Anything else fails the open: a misspelt option must not silently give a
 // file in another format or an unprotected one.
 struct ConnectOptions
 {
     bool createKey = false;
+    bool readOnly = false;
 };
 
 QString ParseConnectOptions(const QString& text, ConnectOptions& options)
@@ -61,6 +66,10 @@ QString ParseConnectOptions(const QString& text, ConnectOptions& options)
             if (equals >= 0)
                 return SqlCipherDriver::tr("Connect option QSQLITE_CREATE_KEY takes no value");
             options.createKey = true;
+        } else if (name == QLatin1String("QSQLITE_OPEN_READONLY")) {
+            if (equals >= 0)
+                return SqlCipherDriver::tr("Connect option QSQLITE_OPEN_READONLY takes no value");
+            options.readOnly = true;
         } else if (name == QLatin1String("QSQLITE_USE_CIPHER")) {
             if (value != QLatin1String("chacha20"))
                 return SqlCipherDriver::tr("Unsupported cipher \"%1\" in QSQLITE_USE_CIPHER "
@@ -70,6 +79,9 @@ QString ParseConnectOptions(const QString& text, ConnectOptions& options)
             return SqlCipherDriver::tr("Unknown connect option \"%1\"").arg(option);
         }
     }
+    if (options.createKey && options.readOnly)
+        return SqlCipherDriver::tr(
+            "QSQLITE_CREATE_KEY and QSQLITE_OPEN_READONLY exclude each other");
     return QString();
 }
 
@@ -197,7 +209,9 @@ bool SqlCipherDriver::Connect(const QString& path, const QString& password,
         }
     }
 
-    const int flags = SQLITE_OPEN_READWRITE | (options.createKey ? SQLITE_OPEN_CREATE : 0);
+    const int flags = options.readOnly
+                          ? SQLITE_OPEN_READONLY
+                          : SQLITE_OPEN_READWRITE | (options.createKey ? SQLITE_OPEN_CREATE : 0);
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &connection, flags, nullptr);
     if (rc != SQLITE_OK) {
         failure = {tr("Cannot open the database file %1 (%2)").arg(path, Message(connection)), rc};

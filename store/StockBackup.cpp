@@ -139,6 +139,36 @@ StockBackup::Result StockBackup::Make(QDate day)
 StockBackup::Result StockBackup::Copy(const QString& target)
 {
     const QString part = target + kPartSuffix;
+    const Result filled = Fill(part);
+    if (filled.outcome != Outcome::Made)
+        return filled;
+    if (!Sync(part))
+        return Failure(QStringLiteral("无法写入备份文件 %1").arg(part));
+
+    // Checked as it lies on disk, through a connection of its own. The copy
+    // holds the store's pages as the program reads them, so this is also the
+    // store's check: a damaged store never becomes a backup (a page damaged
+    // on disk after the program read it is copied as it was read, sound, and
+    // shows at the next start). Checking the store itself would hold its lock
+    // for the whole check and stop every sale meanwhile.
+    {
+        Connection check;
+        QString verdict = OpenKeyed(check, part, SQLITE_OPEN_READONLY, key);
+        if (verdict.isEmpty())
+            verdict = QuickCheck(check);
+        if (verdict != QLatin1String("ok"))
+            return Failure(QStringLiteral("数据库已损坏：%1").arg(verdict));
+    }
+    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) !=
+        0)
+        return Failure(QStringLiteral("无法写入备份文件 %1").arg(target));
+    // The name too must survive a power cut; the copy itself is complete.
+    Sync(folder);
+    return {Outcome::Made, QString()};
+}
+
+StockBackup::Result StockBackup::Fill(const QString& part)
+{
     {
         Connection own;
         sqlite3* store = programConnection;
@@ -192,28 +222,6 @@ StockBackup::Result StockBackup::Copy(const QString& target)
                                : QStringLiteral("无法写入备份文件 %1：%2").arg(part, message));
         }
     }
-    if (!Sync(part))
-        return Failure(QStringLiteral("无法写入备份文件 %1").arg(part));
-
-    // Checked as it lies on disk, through a connection of its own. The copy
-    // holds the store's pages as the program reads them, so this is also the
-    // store's check: a damaged store never becomes a backup (a page damaged
-    // on disk after the program read it is copied as it was read, sound, and
-    // shows at the next start). Checking the store itself would
-    // hold its lock for the whole check and stop every sale meanwhile.
-    {
-        Connection check;
-        QString verdict = OpenKeyed(check, part, SQLITE_OPEN_READONLY, key);
-        if (verdict.isEmpty())
-            verdict = QuickCheck(check);
-        if (verdict != QLatin1String("ok"))
-            return Failure(QStringLiteral("数据库已损坏：%1").arg(verdict));
-    }
-    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) !=
-        0)
-        return Failure(QStringLiteral("无法写入备份文件 %1").arg(target));
-    // The name too must survive a power cut; the copy itself is complete.
-    Sync(folder);
     return {Outcome::Made, QString()};
 }
 

@@ -32,6 +32,7 @@ public:
     static const int kKeep = 14;
 
     StockBackup(QString storePath, QString key, QString folder);
+    virtual ~StockBackup() = default;
 
     // The copy of `day` unless the folder holds one already; after a new one,
     // the copies beyond the kKeep newest days up to `day` are removed; copies
@@ -42,6 +43,13 @@ public:
     void Cancel() { cancelled = true; }
 
     static QString FileName(QDate day);
+
+protected:
+    // Writes the copy into `part`, which must end up a file of the store's
+    // own key and format; Make() then checks it and gives it its name.
+    virtual Result Fill(const QString& part);
+
+    std::atomic<bool> cancelled{false};
 
 private:
     Result Copy(const QString& target);
@@ -55,5 +63,4 @@ private:
     sqlite3* programConnection = nullptr;
     QByteArray key;
     QString folder;
-    std::atomic<bool> cancelled{false};
 };

@@ -854,6 +854,21 @@ bool StockDb::ChangeKey(QString passphrase)
     return false;
 }
 
+QString StockDb::FilePassword()
+{
+    return QLatin1String(kProgramKey);
+}
+
+QStringList StockDb::FileSchema()
+{
+    QStringList statements;
+    for (const char* const* list : {kFileTables, kIndexStatements}) {
+        for (const char* const* statement = list; *statement; ++statement)
+            statements << QString::fromLatin1(*statement);
+    }
+    return statements;
+}
+
 void StockDb::CloseStockDb()
 {
     if (!db.isValid())

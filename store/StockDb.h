@@ -51,6 +51,10 @@ public:
     // The store's file and key, for a connection of its own beside this one.
     QString FilePath() const;
     QString Password() const;
+    // What makes a Stock.db: its key, and its tables and indexes (a backup of
+    // the server is made into one).
+    static QString FilePassword();
+    static QStringList FileSchema();
 
     // The shop's own passphrase. Until the shop sets one, the store has the
     // program's key, which every copy of the program knows.

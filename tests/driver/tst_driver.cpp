@@ -117,6 +117,9 @@ void TestDriver::createAndReopen_data()
     QTest::newRow("plain") << ""
                            << "QSQLITE_CREATE_KEY"
                            << "";
+    QTest::newRow("keyed, reopened read-only")
+        << Password << "QSQLITE_CREATE_KEY"
+        << "QSQLITE_USE_CIPHER=chacha20;QSQLITE_OPEN_READONLY";
 }
 
 void TestDriver::createAndReopen()
@@ -145,7 +148,8 @@ void TestDriver::createAndReopen()
     QSqlDatabase db = Connect(path, password, reopenOptions);
     QVERIFY2(db.isOpen(), qPrintable(db.lastError().driverText()));
     QCOMPARE(db.tables(), QStringList{"t"});
-    QCOMPARE(Count(db, "t"), 2);
+    QCOMPARE(QSqlQuery(db).exec("DELETE FROM t"), !reopenOptions.contains("READONLY"));
+    QCOMPARE(Count(db, "t"), reopenOptions.contains("READONLY") ? 2 : 0);
 }
 
 void TestDriver::refusedOpen_data()
@@ -180,6 +184,9 @@ void TestDriver::refusedOpen_data()
         << "Unsupported cipher \"aes\"";
     QTest::newRow("unknown option") << "keyed" << Password << "QSQLITE_CREATE_KEYS"
                                     << "Unknown connect option \"QSQLITE_CREATE_KEYS\"";
+    QTest::newRow("read-only creation")
+        << "missing" << Password << "QSQLITE_CREATE_KEY;QSQLITE_OPEN_READONLY"
+        << "exclude each other";
     QTest::newRow("create key with value") << "missing" << Password << "QSQLITE_CREATE_KEY=1"
                                            << "takes no value";
 }
