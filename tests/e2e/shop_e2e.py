@@ -648,9 +648,11 @@ PG_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pg_s
 
 
 def todays_bar(shop):
-    """A bar of the turnover chart: its colour above the chart's legend."""
+    """A bar of the turnover chart: its colour, taller than the legend's marker."""
     width, height = shop.size()
-    return shop.grab().find_colour((32, 159, 223), 0, 30, width, height // 3)
+    screen, colour = shop.grab(), (32, 159, 223)
+    return next(((x, y) for y in range(30, height // 2) for x in range(width)
+                 if screen.pixel(x, y) == colour and screen.pixel(x, y + 16) == colour), None)
 
 
 def tills(desktop, bin_dir, work, shots):
