@@ -1271,7 +1271,8 @@ int main(int argc, char* argv[])
     const bool all = only.isEmpty() && !serverOnly;
     Server server;
     ok = ok && (!(all || serverOnly) || LoadServer(root, run, server, rows)) &&
-         (!all || TimeScrolling(run, rows)) &&
+         (serverOnly || !QStringLiteral("list scrolled to its end").contains(only) ||
+          TimeScrolling(run, rows)) &&
          TimeScreens(run, histories, only, serverOnly, rows) &&
          (serverOnly || !QString::fromLatin1(kYearExport).contains(only) ||
           TimeYearExport(run, histories.back().picks, rows)) &&

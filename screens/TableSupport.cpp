@@ -17,17 +17,36 @@ namespace TableSupport {
 namespace {
 // A header that sizes its sections to their contents measures them when the
 // view is laid out, and rows appended to a shown list do not lay it out
-// again: a name longer than those before it would be cut. So the header
-// measures again once after each burst of new rows.
-void FitColumnsAfterNewRows(QAbstractItemModel* model, QHeaderView* header)
+// again: a name longer than those before it would be cut. So the new rows are
+// measured, and only when one is wider than its column does the header
+// measure again, once after the burst: measuring all rows after every page
+// made each page of a long list cost as much as the rows above it.
+void FitColumnsAfterNewRows(QAbstractItemModel* model, QTableView* view)
 {
+    QHeaderView* header = view->horizontalHeader();
     auto* pending = new QTimer(header);
     pending->setSingleShot(true);
     pending->setInterval(0);
     QObject::connect(pending, &QTimer::timeout, header,
                      [header] { QMetaObject::invokeMethod(header, "resizeSections"); });
     QObject::connect(model, &QAbstractItemModel::rowsInserted, pending,
-                     qOverload<>(&QTimer::start));
+                     [model, view, header, pending](const QModelIndex&, int first, int last) {
+                         if (pending->isActive())
+                             return;
+                         const int grid = view->showGrid() ? 1 : 0;
+                         for (int column = 0; column < model->columnCount(); ++column) {
+                             if (header->sectionResizeMode(column) != QHeaderView::ResizeToContents)
+                                 continue;
+                             for (int row = first; row <= last; ++row) {
+                                 const int width =
+                                     view->sizeHintForIndex(model->index(row, column)).width();
+                                 if (width + grid > header->sectionSize(column)) {
+                                     pending->start();
+                                     return;
+                                 }
+                             }
+                         }
+                     });
 }
 } // namespace
 
@@ -46,7 +65,7 @@ void ShowModel(QStandardItemModel* model, QTableView* view, const QStringList& h
         model->setHeaderData(column, Qt::Horizontal, headers.at(column));
     view->horizontalHeader()->setSectionResizeMode(mode);
     if (mode == QHeaderView::ResizeToContents)
-        FitColumnsAfterNewRows(model, view->horizontalHeader());
+        FitColumnsAfterNewRows(model, view);
     view->setShowGrid(true);
     view->setGridStyle(Qt::DotLine);
     view->setModel(model);
