@@ -11,16 +11,18 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QTimer>
+#include <memory>
 
 namespace TableSupport {
 
 namespace {
 // A header that sizes its sections to their contents measures them when the
 // view is laid out, and rows appended to a shown list do not lay it out
-// again: a name longer than those before it would be cut. So the new rows are
-// measured, and only when one is wider than its column does the header
-// measure again, once after the burst: measuring all rows after every page
-// made each page of a long list cost as much as the rows above it.
+// again: a name longer than those before it would be cut. So the header
+// measures again once after a burst of new rows, but only when a new text is
+// wider than every text the column held since it was last emptied: measuring
+// all rows after every page made each page of a long list cost as much as the
+// rows above it.
 void FitColumnsAfterNewRows(QAbstractItemModel* model, QTableView* view)
 {
     QHeaderView* header = view->horizontalHeader();
@@ -29,20 +31,22 @@ void FitColumnsAfterNewRows(QAbstractItemModel* model, QTableView* view)
     pending->setInterval(0);
     QObject::connect(pending, &QTimer::timeout, header,
                      [header] { QMetaObject::invokeMethod(header, "resizeSections"); });
+    auto widest = std::make_shared<QVector<int>>();
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, pending, [model, widest] {
+        if (model->rowCount() == 0)
+            widest->clear();
+    });
     QObject::connect(model, &QAbstractItemModel::rowsInserted, pending,
-                     [model, view, header, pending](const QModelIndex&, int first, int last) {
-                         if (pending->isActive())
-                             return;
-                         const int grid = view->showGrid() ? 1 : 0;
+                     [model, view, pending, widest](const QModelIndex&, int first, int last) {
+                         const QFontMetrics metrics(view->font());
+                         widest->resize(model->columnCount());
                          for (int column = 0; column < model->columnCount(); ++column) {
-                             if (header->sectionResizeMode(column) != QHeaderView::ResizeToContents)
-                                 continue;
                              for (int row = first; row <= last; ++row) {
-                                 const int width =
-                                     view->sizeHintForIndex(model->index(row, column)).width();
-                                 if (width + grid > header->sectionSize(column)) {
+                                 const int width = metrics.horizontalAdvance(
+                                     model->index(row, column).data().toString());
+                                 if (width > widest->at(column)) {
+                                     (*widest)[column] = width;
                                      pending->start();
-                                     return;
                                  }
                              }
                          }
