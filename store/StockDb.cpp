@@ -110,13 +110,20 @@ const char kSalesByDay[] =
     "SELECT substr(order_time,1,10),count(*),sum(order_total) FROM orders WHERE "
     "order_time>=%s AND order_time<=%s GROUP BY substr(order_time,1,10) ORDER BY "
     "substr(order_time,1,10)";
-// The last column orders the lines by payment, then scan time: its greatest
-// value ends in the name of a barcode's latest line.
+// The sums alone: sorting a year's lines by barcode costs in proportion to
+// what each line carries, so the names are read for the shown barcodes only.
 const char kSalesByBarcode[] =
-    "SELECT d.order_product_barcode,sum(d.order_product_num),sum(d.order_product_subtotal),"
-    "max(o.order_time||d.order_time||'|'||d.order_product_name) FROM orders o JOIN orderdetail "
-    "d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s GROUP BY "
-    "d.order_product_barcode";
+    "SELECT d.order_product_barcode,sum(d.order_product_num),sum(d.order_product_subtotal) "
+    "FROM orders o JOIN orderdetail d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND "
+    "o.order_time<=%s GROUP BY d.order_product_barcode";
+// The lines of the given barcodes, latest first (by payment, then scan time):
+// the first line of a barcode carries its current name. Read from the end of
+// the period, a shown barcode turns up within its last few orders.
+const char kLatestNames[] =
+    "SELECT d.order_product_barcode,d.order_product_name FROM orders o JOIN orderdetail d ON "
+    "d.order_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s AND "
+    "d.order_product_barcode IN (%1) ORDER BY o.order_time DESC,d.order_time DESC,"
+    "d.order_product_name DESC";
 const char kStockValue[] = "SELECT sum(product_num*product_original_price) FROM products";
 const char kOrderLinesExport[] =
     "SELECT o.order_time,d.order_guid,d.order_product_barcode,d.order_product_name,"
@@ -1163,9 +1170,7 @@ PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
     QVector<ProductSales> products;
     QSqlQuery barcodes = Select(Statement(kSalesByBarcode, range), OnFailure::Log);
     while (barcodes.next()) {
-        const QString latest = barcodes.value(3).toString();
-        products.append({latest.mid(latest.indexOf(QLatin1Char('|')) + 1),
-                         barcodes.value(0).toString(), barcodes.value(1).toLongLong(),
+        products.append({QString(), barcodes.value(0).toString(), barcodes.value(1).toLongLong(),
                          CentsOf(barcodes.value(2).toDouble())});
         sales.items += products.last().quantity;
     }
@@ -1180,7 +1185,27 @@ PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
     const int shown = qMin(topCount, products.size());
     std::partial_sort(products.begin(), products.begin() + shown, products.end(), higher);
     sales.topProducts = products.mid(0, shown);
+    if (shown > 0 && !ReadLatestNames(range, sales.topProducts))
+        return PeriodSales();
     return sales;
+}
+
+bool StockDb::ReadLatestNames(const QStringList& range, QVector<ProductSales>& products)
+{
+    QHash<QString, QString*> unnamed;
+    QStringList literals;
+    for (ProductSales& product : products) {
+        unnamed.insert(product.barcode, &product.name);
+        literals << Literal(product.barcode);
+    }
+    QSqlQuery lines =
+        Select(Statement(kLatestNames, range).arg(literals.join(QLatin1Char(','))), OnFailure::Log);
+    while (!unnamed.isEmpty() && lines.next()) {
+        QString* name = unnamed.take(lines.value(0).toString());
+        if (name)
+            *name = lines.value(1).toString();
+    }
+    return ReadToTheEnd(lines);
 }
 
 qint64 StockDb::QueryStockValueCents()
