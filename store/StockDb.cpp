@@ -110,12 +110,18 @@ const char kSalesByDay[] =
     "SELECT substr(order_time,1,10),count(*),sum(order_total) FROM orders WHERE "
     "order_time>=%s AND order_time<=%s GROUP BY substr(order_time,1,10) ORDER BY "
     "substr(order_time,1,10)";
-// The sums alone: sorting a year's lines by barcode costs in proportion to
-// what each line carries, so the names are read for the shown barcodes only.
+// Barcode, quantity and amount, added up per barcode where they are read.
+// The server sums them itself; the file hands over the lines, since SQLite
+// groups by sorting, and sorting a year's lines costs more than reading them.
+// The names are read for the shown barcodes only (kLatestNames).
 const char kSalesByBarcode[] =
     "SELECT d.order_product_barcode,sum(d.order_product_num),sum(d.order_product_subtotal) "
     "FROM orders o JOIN orderdetail d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND "
     "o.order_time<=%s GROUP BY d.order_product_barcode";
+const char kSalesLines[] =
+    "SELECT d.order_product_barcode,d.order_product_num,d.order_product_subtotal FROM orders o "
+    "JOIN orderdetail d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND "
+    "o.order_time<=%s";
 // The lines of the given barcodes, latest first (by payment, then scan time):
 // the first line of a barcode carries its current name. Read from the end of
 // the period, a shown barcode turns up within its last few orders.
@@ -200,6 +206,7 @@ struct StoreStatements
     const char* insertOrder;
     const char* insertOrderDetail;
     const char* ordersBetween;
+    const char* salesByBarcode;
     const char* ownWorker;
     const char* claimWorker;
     const char* claimedWorkers;
@@ -236,6 +243,7 @@ const StoreStatements kFileStatements = {
     kInsertOrder,
     kInsertOrderDetail,
     kOrdersBetween,
+    kSalesLines,
     nullptr,
     nullptr,
     nullptr,
@@ -278,6 +286,7 @@ const StoreStatements kServerStatements = {
     kInsertOrder,
     kInsertOrderDetail,
     kOrdersBetween,
+    kSalesByBarcode,
     "SELECT till_worker FROM tills WHERE till_key=%s",
     "INSERT INTO tills(till_worker,till_key,till_since) SELECT n,%s,%s FROM "
     "generate_series(0,1023) AS n WHERE NOT EXISTS (SELECT 1 FROM tills WHERE till_worker=n) "
@@ -1167,15 +1176,26 @@ PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
     if (!ReadToTheEnd(days))
         return PeriodSales();
 
-    QVector<ProductSales> products;
-    QSqlQuery barcodes = Select(Statement(kSalesByBarcode, range), OnFailure::Log);
+    struct Sums
+    {
+        qint64 quantity = 0;
+        double amount = 0;
+    };
+    QHash<QString, Sums> sums;
+    QSqlQuery barcodes = Select(Statement(statements->salesByBarcode, range), OnFailure::Log);
     while (barcodes.next()) {
-        products.append({QString(), barcodes.value(0).toString(), barcodes.value(1).toLongLong(),
-                         CentsOf(barcodes.value(2).toDouble())});
-        sales.items += products.last().quantity;
+        Sums& barcode = sums[barcodes.value(0).toString()];
+        barcode.quantity += barcodes.value(1).toLongLong();
+        barcode.amount += barcodes.value(2).toDouble();
     }
     if (!ReadToTheEnd(barcodes))
         return PeriodSales();
+    QVector<ProductSales> products;
+    products.reserve(sums.size());
+    for (auto barcode = sums.cbegin(); barcode != sums.cend(); ++barcode) {
+        products.append({QString(), barcode.key(), barcode->quantity, CentsOf(barcode->amount)});
+        sales.items += barcode->quantity;
+    }
     // Ranked here on whole cents: sums of doubles that differ in the last bit
     // would break a tie the wrong way.
     const auto higher = [](const ProductSales& a, const ProductSales& b) {
