@@ -97,7 +97,11 @@ const char* const kIndexStatements[] = {
     "CREATE INDEX IF NOT EXISTS purchases_purchase_product_barcode ON "
     "purchases(purchase_product_barcode)",
     // The lines of the orders of a period, for the statistics and exports.
-    "CREATE INDEX IF NOT EXISTS orderdetail_order_guid ON orderdetail(order_guid)",
+    // The statistics read barcode, quantity and amount of a year's lines
+    // from the index alone, without a look into the table for each line.
+    "DROP INDEX IF EXISTS orderdetail_order_guid",
+    "CREATE INDEX IF NOT EXISTS orderdetail_order_guid_sales ON orderdetail(order_guid,"
+    "order_product_barcode,order_product_num,order_product_subtotal)",
     nullptr,
 };
 
@@ -110,13 +114,26 @@ const char kSalesByDay[] =
     "SELECT substr(order_time,1,10),count(*),sum(order_total) FROM orders WHERE "
     "order_time>=%s AND order_time<=%s GROUP BY substr(order_time,1,10) ORDER BY "
     "substr(order_time,1,10)";
-// The last column orders the lines by payment, then scan time: its greatest
-// value ends in the name of a barcode's latest line.
+// Barcode, quantity and amount, added up per barcode where they are read.
+// The server sums them itself; the file hands over the lines, since SQLite
+// groups by sorting, and sorting a year's lines costs more than reading them.
+// The names are read for the shown barcodes only (kLatestNames).
 const char kSalesByBarcode[] =
-    "SELECT d.order_product_barcode,sum(d.order_product_num),sum(d.order_product_subtotal),"
-    "max(o.order_time||d.order_time||'|'||d.order_product_name) FROM orders o JOIN orderdetail "
-    "d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s GROUP BY "
-    "d.order_product_barcode";
+    "SELECT d.order_product_barcode,sum(d.order_product_num),sum(d.order_product_subtotal) "
+    "FROM orders o JOIN orderdetail d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND "
+    "o.order_time<=%s GROUP BY d.order_product_barcode";
+const char kSalesLines[] =
+    "SELECT d.order_product_barcode,d.order_product_num,d.order_product_subtotal FROM orders o "
+    "JOIN orderdetail d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND "
+    "o.order_time<=%s";
+// The lines of the given barcodes, latest first (by payment, then scan time):
+// the first line of a barcode carries its current name. Read from the end of
+// the period, a shown barcode turns up within its last few orders.
+const char kLatestNames[] =
+    "SELECT d.order_product_barcode,d.order_product_name FROM orders o JOIN orderdetail d ON "
+    "d.order_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s AND "
+    "d.order_product_barcode IN (%1) ORDER BY o.order_time DESC,d.order_time DESC,"
+    "d.order_product_name DESC";
 const char kStockValue[] = "SELECT sum(product_num*product_original_price) FROM products";
 const char kOrderLinesExport[] =
     "SELECT o.order_time,d.order_guid,d.order_product_barcode,d.order_product_name,"
@@ -193,6 +210,7 @@ struct StoreStatements
     const char* insertOrder;
     const char* insertOrderDetail;
     const char* ordersBetween;
+    const char* salesByBarcode;
     const char* ownWorker;
     const char* claimWorker;
     const char* claimedWorkers;
@@ -229,6 +247,7 @@ const StoreStatements kFileStatements = {
     kInsertOrder,
     kInsertOrderDetail,
     kOrdersBetween,
+    kSalesLines,
     nullptr,
     nullptr,
     nullptr,
@@ -271,6 +290,7 @@ const StoreStatements kServerStatements = {
     kInsertOrder,
     kInsertOrderDetail,
     kOrdersBetween,
+    kSalesByBarcode,
     "SELECT till_worker FROM tills WHERE till_key=%s",
     "INSERT INTO tills(till_worker,till_key,till_since) SELECT n,%s,%s FROM "
     "generate_series(0,1023) AS n WHERE NOT EXISTS (SELECT 1 FROM tills WHERE till_worker=n) "
@@ -1160,17 +1180,26 @@ PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
     if (!ReadToTheEnd(days))
         return PeriodSales();
 
-    QVector<ProductSales> products;
-    QSqlQuery barcodes = Select(Statement(kSalesByBarcode, range), OnFailure::Log);
+    struct Sums
+    {
+        qint64 quantity = 0;
+        double amount = 0;
+    };
+    QHash<QString, Sums> sums;
+    QSqlQuery barcodes = Select(Statement(statements->salesByBarcode, range), OnFailure::Log);
     while (barcodes.next()) {
-        const QString latest = barcodes.value(3).toString();
-        products.append({latest.mid(latest.indexOf(QLatin1Char('|')) + 1),
-                         barcodes.value(0).toString(), barcodes.value(1).toLongLong(),
-                         CentsOf(barcodes.value(2).toDouble())});
-        sales.items += products.last().quantity;
+        Sums& barcode = sums[barcodes.value(0).toString()];
+        barcode.quantity += barcodes.value(1).toLongLong();
+        barcode.amount += barcodes.value(2).toDouble();
     }
     if (!ReadToTheEnd(barcodes))
         return PeriodSales();
+    QVector<ProductSales> products;
+    products.reserve(sums.size());
+    for (auto barcode = sums.cbegin(); barcode != sums.cend(); ++barcode) {
+        products.append({QString(), barcode.key(), barcode->quantity, CentsOf(barcode->amount)});
+        sales.items += barcode->quantity;
+    }
     // Ranked here on whole cents: sums of doubles that differ in the last bit
     // would break a tie the wrong way.
     const auto higher = [](const ProductSales& a, const ProductSales& b) {
@@ -1180,7 +1209,27 @@ PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
     const int shown = qMin(topCount, products.size());
     std::partial_sort(products.begin(), products.begin() + shown, products.end(), higher);
     sales.topProducts = products.mid(0, shown);
+    if (shown > 0 && !ReadLatestNames(range, sales.topProducts))
+        return PeriodSales();
     return sales;
+}
+
+bool StockDb::ReadLatestNames(const QStringList& range, QVector<ProductSales>& products)
+{
+    QHash<QString, QString*> unnamed;
+    QStringList literals;
+    for (ProductSales& product : products) {
+        unnamed.insert(product.barcode, &product.name);
+        literals << Literal(product.barcode);
+    }
+    QSqlQuery lines =
+        Select(Statement(kLatestNames, range).arg(literals.join(QLatin1Char(','))), OnFailure::Log);
+    while (!unnamed.isEmpty() && lines.next()) {
+        QString* name = unnamed.take(lines.value(0).toString());
+        if (name)
+            *name = lines.value(1).toString();
+    }
+    return ReadToTheEnd(lines);
 }
 
 qint64 StockDb::QueryStockValueCents()

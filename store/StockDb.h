@@ -202,6 +202,8 @@ private:
     QVector<Record> AllRows(QSqlQuery query, qint64* lastRowid = nullptr);
     template <typename Record> Record LastRow(QSqlQuery query);
     bool StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row);
+    // Names each product after its latest line in the period (from, to).
+    bool ReadLatestNames(const QStringList& range, QVector<ProductSales>& products);
 
     const QString connectionName;
     const StoreStatements* statements;

@@ -41,7 +41,8 @@ static const char* const kSchema[][2] = {
 
 // The lookup indexes, beside those that the primary keys imply; by name.
 static const char* const kIndexes[] = {
-    "CREATE INDEX orderdetail_order_guid ON orderdetail(order_guid)",
+    "CREATE INDEX orderdetail_order_guid_sales ON orderdetail(order_guid,order_product_barcode,"
+    "order_product_num,order_product_subtotal)",
     "CREATE INDEX orders_order_time ON orders(order_time)",
     "CREATE INDEX products_product_barcode ON products(product_barcode)",
     "CREATE INDEX purchases_purchase_id ON purchases(purchase_id)",
