@@ -106,6 +106,10 @@ void CTOrderManager::BuildChart(QMap<int, double> hourTotals, double maxValue)
     if (!turnover) {
         turnover = new QBarSet(QStringLiteral("成交额"));
         QStringList hours;
+        // Only what changed goes to the chart: every change lays the chart out
+        // again and measures all its labels anew, and asking 5 ticks and the raw
+        // range only for the rounding to change both back moved the axis three
+        // times on every switch to the tab, even to the same day.
         for (int hour = 0; hour < kHoursPerDay; ++hour) {
             turnover->append(0.0);
             hours.append(QString::asprintf("%d点", hour));
@@ -132,8 +136,18 @@ void CTOrderManager::BuildChart(QMap<int, double> hourTotals, double maxValue)
         chart->addAxis(amountAxis, Qt::AlignLeft);
         series->attachAxis(amountAxis);
     }
-    for (int hour = 0; hour < kHoursPerDay; ++hour)
-        turnover->replace(hour, hourTotals.value(hour, 0.0));
+    // Only what changed goes to the chart: every change lays the chart out
+    // again and measures all its labels anew, and asking 5 ticks and the raw
+    // range only for the rounding to change both back moved the axis three
+    // times on every switch to the tab, even to the same day.
+    for (int hour = 0; hour < kHoursPerDay; ++hour) {
+        const double total = hourTotals.value(hour, 0.0);
+        if (turnover->at(hour) != total)
+            turnover->replace(hour, total);
+    }
+    if (maxValue == shownMaximum)
+        return;
+    shownMaximum = maxValue;
     // Ticks on round amounts (0, 5, 10, 15, 20 rather than 0, 4.8, 9.6, ...);
     // a day without turnover keeps 0 to 0, which no round step divides.
     amountAxis->setTickCount(kAmountTicks);

@@ -47,6 +47,8 @@ private:
     QLabel* tipLabel = nullptr;
     QBarSet* turnover = nullptr;
     QValueAxis* amountAxis = nullptr;
+    // Highest hourly total the amount axis was last rounded for.
+    double shownMaximum = -1.0;
     // Width of every cell text of the last fill, all cells sharing one font.
     QHash<QString, int> cellWidths;
 };

@@ -135,6 +135,13 @@ private slots:
         QCOMPARE(AmountAxis()->min(), 0.0);
         QCOMPARE(AmountAxis()->max(), axisMax);
         QCOMPARE(AmountAxis()->tickCount(), ticks);
+
+        // The same day again leaves the chart alone: each change lays it out anew.
+        QSignalSpy ranges(AmountAxis(), &QValueAxis::rangeChanged);
+        QSignalSpy tickCounts(AmountAxis(), &QValueAxis::tickCountChanged);
+        QSignalSpy values(turnover, &QBarSet::valueChanged);
+        screen->ReloadOrders();
+        QCOMPARE(ranges.count() + tickCounts.count() + values.count(), 0);
     }
 
     void dayWithoutOrdersShowsZeroBars()
