@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qtbase5-dev qtbase5-dev-tools qtbase5-private-dev libqt5charts5-dev
-  libqt5sql5-sqlite libqt5sql5-psql postgresql-15 libpq-dev
+  libqt5sql5-sqlite libqt5sql5-psql postgresql-15 libpq-dev libqt5serialport5-dev socat
   libsqlcipher-dev sqlcipher
   libcurl4-openssl-dev zlib1g-dev
   xvfb xauth xdotool imagemagick x11-apps openssl
