@@ -54,6 +54,17 @@ QMap<QString, QString> ProviderChoices(const ProviderList& providers)
     }
     return choices;
 }
+// A hidden status bar note in red.
+QLabel* RedLabel(QWidget* parent, const char* name)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    QPalette red = label->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    label->setPalette(red);
+    label->hide();
+    return label;
+}
 } // namespace
 
 Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
@@ -108,12 +119,15 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     trayIcon->setToolTip("Quorrin1009");
     trayIcon->setVisible(true);
 
-    backupFailure = new QLabel(this);
-    backupFailure->setObjectName("lb_backupFailure");
-    QPalette red = backupFailure->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    backupFailure->setPalette(red);
-    backupFailure->hide();
+    // Beside the clock, which takes the status bar's message.
+    QLabel* lowStock = RedLabel(this, "lb_lowStock");
+    connect(&todaySale, &CTTodaySale::LowStockNoted, lowStock, [lowStock](const QString& note) {
+        lowStock->setText(note);
+        lowStock->setVisible(!note.isEmpty());
+    });
+    ui.statusBar->addPermanentWidget(lowStock);
+
+    backupFailure = RedLabel(this, "lb_backupFailure");
     ui.statusBar->addPermanentWidget(backupFailure);
 
     // Some desktops show no tray: the passphrase is in the window too. Out

@@ -3,6 +3,7 @@
 #include <QAbstractItemDelegate>
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QStandardItem;
@@ -22,10 +23,16 @@ public:
 
     void FocusBarcodeInput();
 
+signals:
+    // After each paid sale: the sold products its units left at or below the
+    // shop's low-stock level, as a line for the status bar; empty for none.
+    void LowStockNoted(const QString& note);
+
 private:
     void RecomputeTotals();
     void ShowTotals(int lineCount, double total);
     bool StoreSale(const QString& orderGuid, const QString& totalText);
+    void NoteLowStock(const QStringList& barcodes);
     void ClearSale();
 
 private slots:
