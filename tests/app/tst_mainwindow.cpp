@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QGraphicsTextItem>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
