@@ -474,6 +474,8 @@ void TestStockManager::lowStockAndTheSalesSetting()
     screen->RefreshStockList();
     QVERIFY(!reduce->isChecked());
     QCOMPARE(ShownGuids(), QStringList({"3"}));
+    // No level set, below zero is still red.
+    QCOMPARE(model->item(0, 2)->foreground().color(), QColor(Qt::red));
 }
 
 QTEST_MAIN(TestStockManager)
