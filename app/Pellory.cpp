@@ -54,6 +54,7 @@ QMap<QString, QString> ProviderChoices(const ProviderList& providers)
     }
     return choices;
 }
+
 // A hidden status bar note in red.
 QLabel* RedLabel(QWidget* parent, const char* name)
 {
