@@ -909,8 +909,7 @@ bool LoadServer(const QString& root, const QString& run, const Server& server, Q
     Progress() << "copying the catalogue to the server" << Qt::endl;
     const QString catalogue = server.Connection().replace(QStringLiteral("dbname=postgres"),
                                                           QStringLiteral("dbname=catalogue"));
-    QSqlQuery query;
-    if (!OpenServerStore() || !query.exec(QStringLiteral("CREATE DATABASE catalogue")) ||
+    if (!OpenServerStore() || !QSqlQuery().exec(QStringLiteral("CREATE DATABASE catalogue")) ||
         CopyToServer(root, run, kCatalogue, catalogue) < 0)
         return false;
     CatalogueConnection() = catalogue;
