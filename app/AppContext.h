@@ -28,8 +28,6 @@ struct AppContext
     // connection string. An empty engine is the encrypted Stock.db.
     QString storeEngine;
     QString storeConnection;
-    // plconfig.ini [printer]: this till's receipt printer.
-    PrinterSettings printer;
 
     // Records dir as the application directory and the log directory; with
     // installHandler the file log handler takes over Qt's message output.

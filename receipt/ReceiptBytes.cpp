@@ -101,8 +101,8 @@ private:
 };
 } // namespace
 
-Receipt ReceiptOfOrder(const OrderInfo& order, const QVector<OrderDetailInfo>& lines,
-                       const QString& title, const QString& mark)
+Receipt ReceiptOfOrder(const OrderInfo& order, const OrderDetailList& lines, const QString& title,
+                       const QString& mark)
 {
     Receipt receipt{
         title, mark, order.order_time, order.order_guid, {}, CentsOf(order.order_total.toDouble())};

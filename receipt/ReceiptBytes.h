@@ -30,8 +30,8 @@ struct Receipt
 };
 
 // An order and its lines, as stored, as the receipt under title.
-Receipt ReceiptOfOrder(const OrderInfo& order, const QVector<OrderDetailInfo>& lines,
-                       const QString& title, const QString& mark = QString());
+Receipt ReceiptOfOrder(const OrderInfo& order, const OrderDetailList& lines, const QString& title,
+                       const QString& mark = QString());
 
 // The lines as the printer prints them, none wider than the paper.
 QStringList ReceiptText(const Receipt& receipt, const PrinterSettings& printer);

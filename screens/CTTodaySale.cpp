@@ -199,7 +199,7 @@ void CTTodaySale::onclicked(bool)
 
     const QString orderGuid = QString::fromLatin1(NewRecordIdText());
     const QString totalText = ui->lb_totalprice->text();
-    const QVector<OrderDetailInfo> lines = SaleLines(orderGuid, totalText);
+    const OrderDetailList lines = SaleLines(orderGuid, totalText);
     const OrderInfo order{orderGuid, QDateTime::currentDateTime().toString(kTimeFormat), totalText,
                           QString::number(lines.size())};
     if (!StoreSale(order, lines)) {
@@ -212,10 +212,9 @@ void CTTodaySale::onclicked(bool)
     emit SalePaid(order, lines);
 }
 
-QVector<OrderDetailInfo> CTTodaySale::SaleLines(const QString& orderGuid,
-                                                const QString& totalText) const
+OrderDetailList CTTodaySale::SaleLines(const QString& orderGuid, const QString& totalText) const
 {
-    QVector<OrderDetailInfo> lines;
+    OrderDetailList lines;
     for (int row = 0; row < model->rowCount(); ++row) {
         const auto cell = [this, row](int column) {
             return TableSupport::CellText(model, row, column);
@@ -228,7 +227,7 @@ QVector<OrderDetailInfo> CTTodaySale::SaleLines(const QString& orderGuid,
 
 // The detail rows and the order row are one sale: a half-stored sale would
 // show up in the turnover with lines missing, so either all land or none.
-bool CTTodaySale::StoreSale(const OrderInfo& order, const QVector<OrderDetailInfo>& lines)
+bool CTTodaySale::StoreSale(const OrderInfo& order, const OrderDetailList& lines)
 {
     StockDb::Transaction transaction(stockDb);
     bool ok = transaction.isActive();

@@ -26,13 +26,13 @@ public:
 
 signals:
     // A sale was stored, as these rows; the next one can be scanned already.
-    void SalePaid(const OrderInfo& order, const QVector<OrderDetailInfo>& lines);
+    void SalePaid(const OrderInfo& order, const OrderDetailList& lines);
 
 private:
     void RecomputeTotals();
     void ShowTotals(int lineCount, double total);
-    bool StoreSale(const OrderInfo& order, const QVector<OrderDetailInfo>& lines);
-    QVector<OrderDetailInfo> SaleLines(const QString& orderGuid, const QString& totalText) const;
+    bool StoreSale(const OrderInfo& order, const OrderDetailList& lines);
+    OrderDetailList SaleLines(const QString& orderGuid, const QString& totalText) const;
     void ClearSale();
 
 private slots:
