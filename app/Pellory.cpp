@@ -209,6 +209,8 @@ void Pellory::OnPrinterSettings()
         return;
     receiptPrinter->SetSettings(dialog.Settings());
     drawerAction->setVisible(receiptPrinter->HasPrinter());
+    // Told of the printer before; without one nothing is said about printing.
+    printFailure->hide();
 }
 
 void Pellory::HandleCatchResult(QString reply)

@@ -70,7 +70,7 @@ PrinterSettings CTPrinterDialog::Settings() const
     return settings;
 }
 
-// The paper's width of the fixed font, the widest printed line included.
+// The sample as it prints, in a box as wide as the paper's columns.
 void CTPrinterDialog::ShowPreview()
 {
     const PrinterSettings settings = Settings();
