@@ -1,7 +1,9 @@
 #include "app/Pellory.h"
 
+#include "app/ReceiptPrinter.h"
 #include "app/TabPageGuard.h"
 #include "screens/CTPasswordDialog.h"
+#include "screens/CTPrinterDialog.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 
@@ -54,21 +56,11 @@ QMap<QString, QString> ProviderChoices(const ProviderList& providers)
     }
     return choices;
 }
-
-// A hidden status bar note in red.
-QLabel* RedLabel(QWidget* parent, const char* name)
-{
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    QPalette red = label->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    label->setPalette(red);
-    label->hide();
-    return label;
-}
 } // namespace
 
-Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
+Pellory::Pellory(QString appDir, QWidget* parent)
+    : QMainWindow(parent), appDir(appDir),
+      receiptPrinter(new ReceiptPrinter(LoadPrinterSettings(appDir), this))
 {
     ui.setupUi(this);
 
@@ -107,6 +99,8 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     trayMenu->addAction(maximizeAction);
     trayMenu->addAction(restoreAction);
     trayMenu->addAction(passwordAction);
+    trayMenu->addAction(printerAction);
+    trayMenu->addAction(drawerAction);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
 
@@ -121,24 +115,21 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     trayIcon->setVisible(true);
 
     // Beside the clock, which takes the status bar's message.
-    QLabel* lowStock = RedLabel(this, "lb_lowStock");
+    QLabel* lowStock = AddFailureLabel("lb_lowStock");
     connect(&todaySale, &CTTodaySale::LowStockNoted, lowStock, [lowStock](const QString& note) {
         lowStock->setText(note);
         lowStock->setVisible(!note.isEmpty());
     });
-    ui.statusBar->addPermanentWidget(lowStock);
+    backupFailure = AddFailureLabel("lb_backupFailure");
+    printFailure = AddFailureLabel("lb_printFailure");
+    // Some desktops show no tray: the passphrase and the printer are in the
+    // window too.
+    AddStatusButton(passwordAction);
+    AddStatusButton(printerAction);
 
-    backupFailure = RedLabel(this, "lb_backupFailure");
-    ui.statusBar->addPermanentWidget(backupFailure);
-
-    // Some desktops show no tray: the passphrase is in the window too. Out
-    // of the Tab order, so that Tab still leads from field to field.
-    auto* passwordButton = new QToolButton(ui.statusBar);
-    passwordButton->setDefaultAction(passwordAction);
-    passwordButton->setAutoRaise(true);
-    passwordButton->setFocusPolicy(Qt::NoFocus);
-    ui.statusBar->addPermanentWidget(passwordButton);
-    passwordButton->setVisible(passwordAction->isVisible());
+    connect(&todaySale, &CTTodaySale::SalePaid, receiptPrinter, &ReceiptPrinter::PrintSale);
+    connect(&orderManager, &CTOrderManager::ReprintAsked, receiptPrinter, &ReceiptPrinter::Reprint);
+    connect(receiptPrinter, &ReceiptPrinter::Finished, this, &Pellory::ShowPrintResult);
 
     // Hidden in the tray, no window is left visible, and Qt would end the
     // program as soon as any box is answered, taking an open sale with it.
@@ -156,6 +147,29 @@ Pellory::~Pellory()
     catchThread.wait();
 }
 
+QLabel* Pellory::AddFailureLabel(const char* name)
+{
+    auto* label = new QLabel(this);
+    label->setObjectName(name);
+    QPalette red = label->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    label->setPalette(red);
+    label->hide();
+    ui.statusBar->addPermanentWidget(label);
+    return label;
+}
+
+// Out of the Tab order, so that Tab still leads from field to field.
+void Pellory::AddStatusButton(QAction* action)
+{
+    auto* button = new QToolButton(ui.statusBar);
+    button->setDefaultAction(action);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    ui.statusBar->addPermanentWidget(button);
+    button->setVisible(action->isVisible());
+}
+
 void Pellory::CreateTrayActions()
 {
     hideAction = new QAction(tr("隐藏"), this);
@@ -170,6 +184,13 @@ void Pellory::CreateTrayActions()
     passwordAction->setObjectName("passwordAction");
     passwordAction->setVisible(stockDb.KeyCanChange());
     connect(passwordAction, &QAction::triggered, this, &Pellory::OnSetPassword);
+    printerAction = new QAction(tr("打印机设置"), this);
+    printerAction->setObjectName("printerAction");
+    connect(printerAction, &QAction::triggered, this, &Pellory::OnPrinterSettings);
+    drawerAction = new QAction(tr("开钱箱"), this);
+    drawerAction->setObjectName("drawerAction");
+    drawerAction->setVisible(receiptPrinter->HasPrinter());
+    connect(drawerAction, &QAction::triggered, receiptPrinter, &ReceiptPrinter::OpenDrawer);
 }
 
 void Pellory::iconActivated(QSystemTrayIcon::ActivationReason) {}
@@ -185,6 +206,17 @@ void Pellory::OnSetPassword()
     CTPasswordDialog dialog(this);
     connect(&dialog, &CTPasswordDialog::KeyAboutToChange, this, &Pellory::StoreKeyChanging);
     dialog.exec();
+}
+
+void Pellory::OnPrinterSettings()
+{
+    CTPrinterDialog dialog(appDir, receiptPrinter->Settings(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    receiptPrinter->SetSettings(dialog.Settings());
+    drawerAction->setVisible(receiptPrinter->HasPrinter());
+    // Told of the printer before; without one nothing is said about printing.
+    printFailure->hide();
 }
 
 void Pellory::HandleCatchResult(QString reply)
@@ -227,6 +259,15 @@ void Pellory::ShowBackupResult(bool made, const QString& reason)
         return;
     backupFailure->setText(QStringLiteral("备份失败：") + QString(reason).replace('\n', ' '));
     trayIcon->showMessage(QStringLiteral("备份失败"), reason, QSystemTrayIcon::Warning);
+}
+
+void Pellory::ShowPrintResult(const QString& reason)
+{
+    printFailure->setVisible(!reason.isEmpty());
+    if (reason.isEmpty())
+        return;
+    printFailure->setText(QStringLiteral("小票未打印：") + QString(reason).replace('\n', ' '));
+    trayIcon->showMessage(QStringLiteral("小票未打印"), reason, QSystemTrayIcon::Warning);
 }
 
 void Pellory::OnHandleCheckVerTimeOut()

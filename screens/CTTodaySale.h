@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/Records.h"
+
 #include <QAbstractItemDelegate>
 #include <QDialog>
 #include <QString>
@@ -24,6 +26,8 @@ public:
     void FocusBarcodeInput();
 
 signals:
+    // A sale was stored, as these rows; the next one can be scanned already.
+    void SalePaid(const OrderInfo& order, const OrderDetailList& lines);
     // After each paid sale: the sold products its units left at or below the
     // shop's low-stock level, as a line for the status bar; empty for none.
     void LowStockNoted(const QString& note);
@@ -31,8 +35,9 @@ signals:
 private:
     void RecomputeTotals();
     void ShowTotals(int lineCount, double total);
-    bool StoreSale(const QString& orderGuid, const QString& totalText);
+    bool StoreSale(const OrderInfo& order, const OrderDetailList& lines);
     void NoteLowStock(const QStringList& barcodes);
+    OrderDetailList SaleLines(const QString& orderGuid, const QString& totalText) const;
     void ClearSale();
 
 private slots:
