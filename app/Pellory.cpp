@@ -56,6 +56,7 @@ QMap<QString, QString> ProviderChoices(const ProviderList& providers)
     }
     return choices;
 }
+
 } // namespace
 
 Pellory::Pellory(QString appDir, QWidget* parent)

@@ -36,8 +36,8 @@ private:
     void RecomputeTotals();
     void ShowTotals(int lineCount, double total);
     bool StoreSale(const OrderInfo& order, const OrderDetailList& lines);
-    void NoteLowStock(const QStringList& barcodes);
     OrderDetailList SaleLines(const QString& orderGuid, const QString& totalText) const;
+    void NoteLowStock(const QStringList& barcodes);
     void ClearSale();
 
 private slots:
