@@ -1,6 +1,8 @@
 #include "screens/CTStockManager.h"
 
 #include "screens/MessageBoxes.h"
+#include "screens/NumberEntry.h"
+#include "screens/PagedModel.h"
 #include "screens/TableSupport.h"
 #include "store/StockDb.h"
 #include "ui_StockManger.h"
