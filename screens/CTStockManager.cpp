@@ -7,6 +7,7 @@
 #include "store/StockDb.h"
 #include "ui_StockManger.h"
 
+#include <QHash>
 #include <QLineEdit>
 #include <QMenu>
 
@@ -56,15 +57,19 @@ void CTStockManager::RefreshStockList()
 {
     if (!ui->tv_ptstock->model())
         return;
-    model->StartPaging([](qint64 after, int count) {
+    // A supplier delivers many products: its name is read once a listing.
+    model->StartPaging([providerNames = QHash<QString, QString>()](qint64 after,
+                                                                   int count) mutable {
         PagedModel::Page page;
         page.next = after;
         const ProductList products = stockDb.QueryAllProducts(after, count, &page.next);
         page.failed = stockDb.LastReadFailed();
         page.failure = stockDb.ReadErrorText();
         for (const ProductInfo& product : products) {
-            const QString providerName =
-                stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
+            QString& providerName = providerNames[product.product_provider_guid];
+            if (providerName.isEmpty())
+                providerName =
+                    stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
             QList<QStandardItem*> items = TableSupport::MakeItems(
                 {product.product_name, product.product_barcode, product.product_num,
                  product.product_original_price, product.product_retail_price, providerName,

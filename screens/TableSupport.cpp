@@ -24,11 +24,11 @@ void ShowModel(QStandardItemModel* model, QTableView* view, const QStringList& h
     for (int column = 0; column < headers.size(); ++column)
         model->setHeaderData(column, Qt::Horizontal, headers.at(column));
     view->horizontalHeader()->setSectionResizeMode(mode);
-    if (mode == QHeaderView::ResizeToContents)
-        FitColumnsAfterNewRows(model, view);
     view->setShowGrid(true);
     view->setGridStyle(Qt::DotLine);
     view->setModel(model);
+    if (mode == QHeaderView::ResizeToContents)
+        FitColumnsToContents(model, view);
 }
 
 void MakeReadOnlyRowSelection(QTableView* view)

@@ -12,7 +12,8 @@ class QMenu;
 namespace TableSupport {
 
 // A model with one column per header (texts already translated), shown in
-// view with a dotted grid and the given header resize mode. owner keeps it.
+// view with a dotted grid and the given header resize mode, ResizeToContents
+// meaning FitColumnsToContents. owner keeps it.
 QStandardItemModel* CreateModel(QObject* owner, QTableView* view, const QStringList& headers,
                                 QHeaderView::ResizeMode mode);
 // The same for a model made by the caller, which the view shows from now on.
