@@ -69,6 +69,7 @@ using ProviderList = QVector<ProviderInfo>;
 using ProductList = QVector<ProductInfo>;
 using PurchaseList = QVector<PurchaseInfo>;
 using OrderList = QVector<OrderInfo>;
+using OrderDetailList = QVector<OrderDetailInfo>;
 
 // Figures read for the statistics. Money is in whole cents, rounded once
 // where the store hands the sums over, so that adding them up stays exact.

@@ -14,7 +14,10 @@ struct StoreStatements;
 
 // The one data-access object of the process: owns the single connection to
 // the store, the encrypted Stock.db or a shop's PostgreSQL database shared by
-// several tills, and every SQL statement of the system.
+// several tills, and every SQL statement of the system. Its members are
+// defined by concern: StockDb.cpp (sending statements), StoreFile.cpp,
+// StoreServer.cpp, StoreTransactions.cpp, StoreRecords.cpp, StoreSales.cpp,
+// StoreStatistics.cpp; the SQL itself is in StoreStatements.cpp.
 class StockDb
 {
 public:
@@ -114,6 +117,10 @@ public:
     bool InsertOrderDetail(OrderDetailInfo line);
     OrderList QueryOrdersOfDay(QDate day);
     OrderList QueryOrdersBetween(QString from, QString to);
+    // One stored order and its lines in the order they were stored; empty
+    // when there is no such order.
+    OrderInfo QueryOrderByGuid(QString order_guid);
+    OrderDetailList QueryOrderDetails(QString order_guid);
 
     // Statistics and exports of the days first to last. An order and its
     // lines belong to the day on which the order was paid (its order_time).

@@ -1,0 +1,70 @@
+// The SQL of the store: the shape of an engine's statement table, the two
+// engines' tables, and the statements every engine reads alike.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// One table of statements per engine. Values take the place of "%s" as
+// quoted literals; the table name and numbers of the two table reads are
+// printf arguments. A statement an engine does not need is null.
+struct StoreStatements
+{
+    const char* const* tables;
+    const char* const* indexes;
+    // A row when a table is missing: then the tables are made (the server's
+    // tills may lack the right to make them, and need not have it).
+    const char* tablesMissing;
+    // Held while the tables are made, so that two first starts do not race.
+    const char* schemaLock;
+    const char* sessionSetup;
+    const char* wholeTable;
+    const char* insertProvider;
+    const char* deleteProvider;
+    const char* providerByGuid;
+    const char* insertProduct;
+    const char* deleteProduct;
+    const char* productByBarcode;
+    const char* productByBarcodeForUpdate;
+    const char* productByGuidForUpdate;
+    const char* updateProductNum;
+    // Every stock change of one barcode waits for the one before: the
+    // barcode is not unique, so no row lock covers a product not made yet.
+    const char* lockBarcode;
+    const char* insertPurchase;
+    const char* deletePurchase;
+    const char* purchaseByGuidForUpdate;
+    const char* purchasesByBillNo;
+    const char* purchasesByBarcode;
+    const char* purchasesBetween;
+    const char* insertOrder;
+    const char* insertOrderDetail;
+    const char* ordersBetween;
+    const char* salesByBarcode;
+    const char* ownWorker;
+    const char* claimWorker;
+    const char* claimedWorkers;
+};
+
+extern const StoreStatements kFileStatements;
+extern const StoreStatements kServerStatements;
+
+// What makes a Stock.db, in the texts every Stock.db already holds.
+extern const char* const kFileTables[];
+extern const char* const kIndexStatements[];
+
+// Statements both engines read alike.
+extern const char kTablePage[];
+extern const char kSalesByDay[];
+extern const char kLatestNames[];
+extern const char kStockValue[];
+extern const char kOrderLinesExport[];
+extern const char kPurchasesExport[];
+extern const char kStockExport[];
+extern const char kOrderDetailsOfOrder[];
+extern const char kOrderByGuid[];
+
+// A value as an SQL string literal.
+QString Literal(QString value);
+// Puts the values, as literals, in place of the "%s" of the pattern, in order.
+QString Statement(const char* pattern, const QStringList& values);

@@ -1,0 +1,114 @@
+// Statistics and exports of a period: sums by day and by product, the
+// stock's value, and the rows of the exports handed over as they are read.
+#include "store/RecordId.h"
+#include "store/StockDb.h"
+#include "store/StoreRows.h"
+#include "store/StoreStatements.h"
+
+#include <QHash>
+#include <algorithm>
+
+PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
+{
+    const QStringList range{DayRangeOf(first).from, DayRangeOf(last).to};
+    PeriodSales sales;
+    QSqlQuery days = Select(Statement(kSalesByDay, range), OnFailure::Log);
+    while (days.next())
+        sales.days.append({days.value(0).toString(), days.value(1).toLongLong(),
+                           CentsOf(days.value(2).toDouble())});
+    if (!ReadToTheEnd(days))
+        return PeriodSales();
+
+    struct Sums
+    {
+        qint64 quantity = 0;
+        double amount = 0;
+    };
+    QHash<QString, Sums> sums;
+    QSqlQuery barcodes = Select(Statement(statements->salesByBarcode, range), OnFailure::Log);
+    while (barcodes.next()) {
+        Sums& barcode = sums[barcodes.value(0).toString()];
+        barcode.quantity += barcodes.value(1).toLongLong();
+        barcode.amount += barcodes.value(2).toDouble();
+    }
+    if (!ReadToTheEnd(barcodes))
+        return PeriodSales();
+    QVector<ProductSales> products;
+    products.reserve(sums.size());
+    for (auto barcode = sums.cbegin(); barcode != sums.cend(); ++barcode) {
+        products.append({QString(), barcode.key(), barcode->quantity, CentsOf(barcode->amount)});
+        sales.items += barcode->quantity;
+    }
+    // Ranked here on whole cents: sums of doubles that differ in the last bit
+    // would break a tie the wrong way.
+    const auto higher = [](const ProductSales& a, const ProductSales& b) {
+        return a.turnoverCents != b.turnoverCents ? a.turnoverCents > b.turnoverCents
+                                                  : a.barcode < b.barcode;
+    };
+    const int shown = qMin(topCount, products.size());
+    std::partial_sort(products.begin(), products.begin() + shown, products.end(), higher);
+    sales.topProducts = products.mid(0, shown);
+    if (shown > 0 && !ReadLatestNames(range, sales.topProducts))
+        return PeriodSales();
+    return sales;
+}
+
+bool StockDb::ReadLatestNames(const QStringList& range, QVector<ProductSales>& products)
+{
+    QHash<QString, QString*> unnamed;
+    QStringList literals;
+    for (ProductSales& product : products) {
+        unnamed.insert(product.barcode, &product.name);
+        literals << Literal(product.barcode);
+    }
+    QSqlQuery lines =
+        Select(Statement(kLatestNames, range).arg(literals.join(QLatin1Char(','))), OnFailure::Log);
+    while (!unnamed.isEmpty() && lines.next()) {
+        QString* name = unnamed.take(lines.value(0).toString());
+        if (name)
+            *name = lines.value(1).toString();
+    }
+    return ReadToTheEnd(lines);
+}
+
+qint64 StockDb::QueryStockValueCents()
+{
+    QSqlQuery query = Select(QString::fromLatin1(kStockValue), OnFailure::Log);
+    const qint64 cents = query.next() ? CentsOf(query.value(0).toDouble()) : 0;
+    return ReadToTheEnd(query) ? cents : 0;
+}
+
+bool StockDb::StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row)
+{
+    QSqlQuery query = Select(statement, OnFailure::Log);
+    QStringList fields;
+    while (query.next()) {
+        fields.clear();
+        for (int column = 0; column < money.size(); ++column) {
+            const QVariant value = query.value(column);
+            bool number = false;
+            const double amount = money[column] && !value.isNull() ? value.toDouble(&number) : 0.0;
+            fields.append(number ? CentsText(CentsOf(amount)) : value.toString());
+        }
+        if (!row(fields))
+            break;
+    }
+    return ReadToTheEnd(query);
+}
+
+bool StockDb::ExportOrderLines(QDate first, QDate last, const RowSink& row)
+{
+    return StreamRows(Statement(kOrderLinesExport, {DayRangeOf(first).from, DayRangeOf(last).to}),
+                      {false, false, false, false, false, true, true}, row);
+}
+
+bool StockDb::ExportPurchases(QDate first, QDate last, const RowSink& row)
+{
+    return StreamRows(Statement(kPurchasesExport, {DayRangeOf(first).from, DayRangeOf(last).to}),
+                      {false, false, false, false, false, true, true, false}, row);
+}
+
+bool StockDb::ExportStock(const RowSink& row)
+{
+    return StreamRows(QString::fromLatin1(kStockExport), {false, false, false, true, true}, row);
+}
