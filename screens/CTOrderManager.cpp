@@ -2,6 +2,7 @@
 
 #include "screens/ChartSupport.h"
 #include "screens/MessageBoxes.h"
+#include "screens/NumberEntry.h"
 #include "screens/TableSupport.h"
 #include "store/RecordId.h"
 #include "store/StockDb.h"

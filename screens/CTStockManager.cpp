@@ -1,11 +1,14 @@
 #include "screens/CTStockManager.h"
 
 #include "screens/MessageBoxes.h"
+#include "screens/NumberEntry.h"
+#include "screens/PagedModel.h"
 #include "screens/TableSupport.h"
 #include "store/StockDb.h"
 #include "ui_StockManger.h"
 
 #include <QCheckBox>
+#include <QHash>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalBlocker>
@@ -74,7 +77,9 @@ void CTStockManager::RefreshStockList()
     ShowSettings();
     const qint64 level = lowStockLevel;
     const bool lowOnly = ui->ck_lowstockonly->isChecked();
-    model->StartPaging([level, lowOnly](qint64 after, int count) {
+    // A supplier delivers many products: its name is read once a listing.
+    model->StartPaging([level, lowOnly, providerNames = QHash<QString, QString>()](
+                           qint64 after, int count) mutable {
         PagedModel::Page page;
         page.next = after;
         const ProductList products =
@@ -83,8 +88,10 @@ void CTStockManager::RefreshStockList()
         page.failed = stockDb.LastReadFailed();
         page.failure = stockDb.ReadErrorText();
         for (const ProductInfo& product : products) {
-            const QString providerName =
-                stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
+            QString& providerName = providerNames[product.product_provider_guid];
+            if (providerName.isEmpty())
+                providerName =
+                    stockDb.QueryProviderByGuid(product.product_provider_guid).provider_name;
             QList<QStandardItem*> items = TableSupport::MakeItems(
                 {product.product_name, product.product_barcode, product.product_num,
                  product.product_original_price, product.product_retail_price, providerName,

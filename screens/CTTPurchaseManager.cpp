@@ -1,6 +1,7 @@
 #include "screens/CTTPurchaseManager.h"
 
 #include "screens/MessageBoxes.h"
+#include "screens/PagedModel.h"
 #include "screens/TableSupport.h"
 #include "store/StockDb.h"
 #include "ui_purchasemanager.h"

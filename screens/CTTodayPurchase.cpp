@@ -1,6 +1,7 @@
 #include "screens/CTTodayPurchase.h"
 
 #include "screens/MessageBoxes.h"
+#include "screens/NumberEntry.h"
 #include "screens/TableSupport.h"
 #include "store/RecordId.h"
 #include "store/StockDb.h"

@@ -56,25 +56,29 @@ def wait_for(what, probe, timeout=10.0):
         time.sleep(0.05)
 
 
-class XServer:
-    """A private Xvfb on a display number it picks itself, so parallel runs
-    never collide."""
+X_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "x_server.sh")
+X_SERVERS = []
 
-    def __init__(self):
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24",
-             "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            number = pipe.readline().strip()
-        check(number.isdigit(), "Xvfb did not start")
-        self.display = ":" + number
+
+class XServer:
+    """A private Xvfb, reachable once made, its output kept in folder; every
+    one made is stopped, and shown with a failure, by main."""
+
+    def __init__(self, folder):
+        os.makedirs(folder)
+        self.folder = folder
+        self.display = None
+        X_SERVERS.append(self)
+        started = subprocess.run([X_SERVER, "start", folder], capture_output=True, text=True)
+        check(started.returncode == 0, "Xvfb did not start: " + started.stderr)
+        self.display = started.stdout.strip()
+
+    def output(self):
+        with open(os.path.join(self.folder, "xvfb.log"), errors="replace") as log:
+            return log.read()
 
     def stop(self):
-        self.process.terminate()
-        self.process.wait(10)
+        subprocess.run([X_SERVER, "stop", self.folder])
 
 
 class Desktop:
@@ -659,7 +663,7 @@ def tills(desktop, bin_dir, work, shots):
     server = tempfile.mkdtemp(prefix="pellory-pg-")
     check(subprocess.run([PG_SERVER, "start", server]).returncode == 0, "no server")
     # Each till has a screen of its own, as at the shop.
-    second_screen = XServer()
+    second_screen = XServer(os.path.join(work, "second-screen"))
     try:
         front, back = (Shop(screen, bin_dir, os.path.join(work, name)) for screen, name in
                        ((desktop, "front"), (Desktop(second_screen.display), "back")))
@@ -681,7 +685,6 @@ def tills(desktop, bin_dir, work, shots):
             check(not os.path.exists(shop.db), "a Stock.db was made in server mode")
         print("two tills: the sale paid at one shows in the other's order history")
     finally:
-        second_screen.stop()
         subprocess.run([PG_SERVER, "stop", server])
         shutil.rmtree(server, ignore_errors=True)
 
@@ -748,25 +751,29 @@ def main():
         os.makedirs(shots, exist_ok=True)
 
     started = time.monotonic()
-    server = XServer()
     work = tempfile.mkdtemp(prefix="pellory-e2e-")
     failed = True
     try:
+        server = XServer(os.path.join(work, "screen"))
         scenario = {"day": day, "unreadable": unreadable, "tills": tills}[args.scenario]
         scenario(Desktop(server.display), bin_dir, work, shots)
         failed = False
     except Failure as failure:
         print("FAIL: %s" % failure)
-        picture = os.path.join(work, "failure.png")
-        subprocess.run(["import", "-window", "root", picture],
-                       env=dict(os.environ, DISPLAY=server.display))
-        print("screen at the failure: " + picture)
+        for x_server in X_SERVERS:
+            print("Xvfb %s output:\n%s" % (x_server.display, x_server.output()))
+            if x_server.display:
+                picture = os.path.join(x_server.folder, "failure.png")
+                subprocess.run(["import", "-window", "root", picture],
+                               env=dict(os.environ, DISPLAY=x_server.display))
+                print("screen %s at the failure: %s" % (x_server.display, picture))
     finally:
         for process in STARTED:
             if process.poll() is None:
                 process.kill()
                 process.wait()
-        server.stop()
+        for x_server in X_SERVERS:
+            x_server.stop()
         output = os.path.join(work, "program-output.txt")
         if failed and os.path.exists(output):
             with open(output, errors="replace") as log:

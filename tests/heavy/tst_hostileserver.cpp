@@ -8,6 +8,7 @@
 #include "support_TempStore.h"
 #include "support_UrlCatcher.h"
 #include "support_X11Close.h"
+#include "support_XServer.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -209,10 +210,9 @@ void TestHostileServer::programClosesWhileServerIsSilent()
     hosts.write("127.0.0.1 localhost\n" + server.Host() + ' ' + host + '\n');
     hosts.close();
 
-    QProcess xServer;
-    xServer.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
-    QVERIFY(xServer.waitForReadyRead(10000));
-    const QByteArray display = ':' + xServer.readLine().trimmed();
+    const XServer xServer("1024x768x24");
+    const QByteArray display = xServer.Display();
+    QVERIFY(!display.isEmpty());
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", QString::fromLatin1(display));
@@ -226,8 +226,8 @@ void TestHostileServer::programClosesWhileServerIsSilent()
     const auto stop = qScopeGuard([&] {
         shop.kill();
         shop.waitForFinished();
-        xServer.kill();
-        xServer.waitForFinished();
+        if (QTest::currentTestFailed())
+            qInfo("Xvfb's output:\n%s", qPrintable(xServer.Output()));
     });
     QVERIFY(shop.waitForStarted());
 
