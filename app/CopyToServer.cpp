@@ -125,8 +125,12 @@ int CopyInto(const QSqlDatabase& file, QSqlDatabase server)
         return Refuse(QStringLiteral("服务器上的表已有记录（%1）：只能复制到空的表。")
                           .arg(holding.join(QStringLiteral(", "))));
 
+    // A Stock.db last opened by an earlier build holds no settings to copy.
+    QStringList tables = StoreCopy::Tables();
+    if (!file.tables().contains(QStringLiteral("settings")))
+        tables.removeAll(QStringLiteral("settings"));
     QTextStream& out = Out();
-    for (const QString& table : StoreCopy::Tables()) {
+    for (const QString& table : tables) {
         const qint64 total = RowCount(file, table);
         out << QStringLiteral("  %1  0 / %2").arg(table, -12).arg(total) << Qt::endl;
         const QString error = StoreCopy::CopyTable(file, server, table, Tenths(table, total));
@@ -135,7 +139,7 @@ int CopyInto(const QSqlDatabase& file, QSqlDatabase server)
     }
     out << QStringLiteral("核对 Stock.db 与服务器（不同时写作 本地 ≠ 服务器）：") << Qt::endl;
     bool same = true;
-    for (const QString& table : StoreCopy::Tables())
+    for (const QString& table : tables)
         same = Compare(file, server, table) && same;
     if (!same)
         return Refuse(QStringLiteral("两边不一致，已撤销。"));

@@ -56,6 +56,7 @@ QMap<QString, QString> ProviderChoices(const ProviderList& providers)
     }
     return choices;
 }
+
 } // namespace
 
 Pellory::Pellory(QString appDir, QWidget* parent)
@@ -114,6 +115,12 @@ Pellory::Pellory(QString appDir, QWidget* parent)
     trayIcon->setToolTip("Quorrin1009");
     trayIcon->setVisible(true);
 
+    // Beside the clock, which takes the status bar's message.
+    QLabel* lowStock = AddFailureLabel("lb_lowStock");
+    connect(&todaySale, &CTTodaySale::LowStockNoted, lowStock, [lowStock](const QString& note) {
+        lowStock->setText(note);
+        lowStock->setVisible(!note.isEmpty());
+    });
     backupFailure = AddFailureLabel("lb_backupFailure");
     printFailure = AddFailureLabel("lb_printFailure");
     // Some desktops show no tray: the passphrase and the printer are in the

@@ -28,6 +28,7 @@
 
 #include <QApplication>
 #include <QCalendarWidget>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -82,6 +83,9 @@ const double kGrowthLimit = 1.10;
 // Two tills book this many times each, at once, among this many products.
 const int kTillBookings = 400;
 const int kContendedProducts = 20;
+// The catalogue's stocks are spread evenly over 0 to 500: about 1,000 of its
+// 100,000 products are at or below this.
+const int kLowStockLevel = 4;
 
 enum Tab
 {
@@ -150,11 +154,18 @@ QString& ServerConnection()
     return connection;
 }
 
+// The catalogue in a database of its own on the same server; empty: not there.
+QString& CatalogueConnection()
+{
+    static QString connection;
+    return connection;
+}
+
 // The program's store on the server, as a till with [store] engine=postgresql.
-bool OpenServerStore()
+bool OpenServerStore(const QString& connection = ServerConnection())
 {
     appContext.storeEngine = QStringLiteral("postgresql");
-    appContext.storeConnection = ServerConnection();
+    appContext.storeConnection = connection;
     stockDb.OpenStockDb(QString());
     appContext.storeEngine.clear();
     return stockDb.IsOpen() && stockDb.OpenErrorText().isEmpty();
@@ -377,18 +388,9 @@ public:
         return {
             {"scan, 5,000 products", 1, set, Scan(picks.barcodes), 16},
             {"scan, 100,000 products", 1, kCatalogue, Scan(picks.catalogueBarcodes)},
-            {QStringLiteral("pay a %1-line sale").arg(kSaleLines),
-             50,
-             set,
-             {[=] {
-                  ShowTab(Checkout);
-                  ClearSale();
-                  for (int line = 0; line < kSaleLines; ++line)
-                      ScanNow(Any(picks.barcodes));
-                  MessageBoxes::SetNextAnswer(QMessageBox::Yes);
-              },
-              [=] { QTest::mouseClick(pay, Qt::LeftButton); }, [=] { return Rows(sale) == 0; }},
-             50},
+            {QStringLiteral("pay a %1-line sale").arg(kSaleLines), 50, set, Pay(pay, false), 50},
+            {QStringLiteral("pay a %1-line sale, sales take stock out").arg(kSaleLines), 50, set,
+             Pay(pay, true), 50},
             {"book goods in (stock-in)",
              50,
              set,
@@ -454,6 +456,17 @@ public:
               },
               [=] { ClickSelectedDay(purchaseCalendar); },
               [=] { return FirstRowShowsWanted(purchaseList, 0); }}},
+            // Last: the stock list is left showing low stock alone.
+            {"stock list, only low stock, 100,000 products (about 1,000 low)",
+             50,
+             kCatalogue,
+             {[=] {
+                  ShowTab(Checkout);
+                  stockDb.SetLowStockLevel(kLowStockLevel);
+                  Find<QCheckBox>(tabs->widget(Stock), "ck_lowstockonly")->setChecked(true);
+              },
+              [=] { tabs->setCurrentIndex(Stock); }, [=] { return Rows(stockList) == 100; }},
+             50},
         };
     }
 
@@ -486,6 +499,21 @@ private:
             return;
         MessageBoxes::SetNextAnswer(QMessageBox::Yes);
         QTest::mouseClick(cancel, Qt::LeftButton);
+    }
+
+    // A whole sale paid, with or without the shop's choice that sales take
+    // stock out.
+    Action Pay(QPushButton* pay, bool reduceStock)
+    {
+        return {[=] {
+                    ShowTab(Checkout);
+                    ClearSale();
+                    stockDb.SetSalesReduceStock(reduceStock);
+                    for (int line = 0; line < kSaleLines; ++line)
+                        ScanNow(Any(picks.barcodes));
+                    MessageBoxes::SetNextAnswer(QMessageBox::Yes);
+                },
+                [=] { QTest::mouseClick(pay, Qt::LeftButton); }, [=] { return Rows(sale) == 0; }};
     }
 
     // Return in the barcode field; a sale is rung up again after some lines.
@@ -628,10 +656,11 @@ bool TimeScreens(const QString& run, const QVector<History>& histories, const QS
                         return false;
                     }
                 }
-                // The server holds the five-year history.
+                // The server holds the five-year history, and the catalogue apart.
                 if (timed.serverLimitMs > 0 && historyOf[i] == 0 && !ServerConnection().isEmpty()) {
                     counters[0]->Reseed(1009 + round);
-                    if (!OpenServerStore() ||
+                    if (!OpenServerStore(timed.set == kCatalogue ? CatalogueConnection()
+                                                                 : ServerConnection()) ||
                         !Measure(timed.action, kRepetitions / kRounds, sized[i].server)) {
                         Progress() << "  failed (" << sized[i].action
                                    << ", server): " << stockDb.OpenErrorText()
@@ -908,26 +937,23 @@ QString ProgramFolder(const QString& run, const QString& name, const QString& da
     return copied && stored ? folder + QStringLiteral("/pellory") : QString();
 }
 
-// The five-year history onto the server the way a shop moves it: the real
-// program's --copy-to-server, in a folder of its own beside that Stock.db.
-bool LoadServer(const QString& root, const QString& run, const Server& server, QVector<Row>& rows)
+// A data set's encrypted store onto the server the way a shop moves it: the
+// real program's --copy-to-server, in a folder of its own beside that
+// Stock.db. Milliseconds it took; below 0: it failed.
+double CopyToServer(const QString& root, const QString& run, const char* set,
+                    const QString& connection)
 {
-    if (!server.Started()) {
-        Progress() << "the server did not start (tests/pg_server.sh)" << Qt::endl;
-        return false;
-    }
-    const QString program = ProgramFolder(run, QStringLiteral("copy-to-server"),
-                                          StoreFolder(root, kFiveYears, Cipher::Encrypted) +
-                                              QStringLiteral("/Stock.db"));
+    const QString program =
+        ProgramFolder(run, QStringLiteral("copy-to-server-") + set,
+                      StoreFolder(root, set, Cipher::Encrypted) + QStringLiteral("/Stock.db"));
     if (program.isEmpty())
-        return false;
+        return -1;
     {
         QSettings settings(QFileInfo(program).absolutePath() + QStringLiteral("/plconfig.ini"),
                            QSettings::IniFormat);
         settings.setValue(QStringLiteral("store/engine"), QStringLiteral("postgresql"));
-        settings.setValue(QStringLiteral("store/connection"), server.Connection());
+        settings.setValue(QStringLiteral("store/connection"), connection);
     }
-    Progress() << "copying the five-year history to the server" << Qt::endl;
     QProcess copy;
     copy.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const double ms = ElapsedMs([&] {
@@ -936,12 +962,35 @@ bool LoadServer(const QString& root, const QString& run, const Server& server, Q
     });
     if (copy.exitStatus() != QProcess::NormalExit || copy.exitCode() != 0) {
         Progress() << QString::fromUtf8(copy.readAllStandardOutput()) << Qt::endl;
+        return -1;
+    }
+    return ms;
+}
+
+// The five-year history onto the server the way a shop moves it: the real
+// program's --copy-to-server, in a folder of its own beside that Stock.db.
+bool LoadServer(const QString& root, const QString& run, const Server& server, QVector<Row>& rows)
+{
+    if (!server.Started()) {
+        Progress() << "the server did not start (tests/pg_server.sh)" << Qt::endl;
         return false;
     }
+    Progress() << "copying the five-year history to the server" << Qt::endl;
+    const double ms = CopyToServer(root, run, kFiveYears, server.Connection());
+    if (ms < 0)
+        return false;
     Row row{"copy the five-year history to the server (--copy-to-server)", 120, "s", Row::Reading};
     row.server.runs << ms / 1000;
     rows << row;
     ServerConnection() = server.Connection();
+    // The catalogue goes into a database of its own beside the history.
+    Progress() << "copying the catalogue to the server" << Qt::endl;
+    const QString catalogue = server.Connection().replace(QStringLiteral("dbname=postgres"),
+                                                          QStringLiteral("dbname=catalogue"));
+    if (!OpenServerStore() || !QSqlQuery().exec(QStringLiteral("CREATE DATABASE catalogue")) ||
+        CopyToServer(root, run, kCatalogue, catalogue) < 0)
+        return false;
+    CatalogueConnection() = catalogue;
     return true;
 }
 

@@ -5,8 +5,11 @@
 #include "store/StockDb.h"
 #include "ui_StockManger.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSignalBlocker>
+#include <QSpinBox>
 
 namespace {
 const int kShownRole = Qt::UserRole;
@@ -22,6 +25,14 @@ enum Column
     ProductIdColumn,
     ProviderIdColumn
 };
+
+// Stock below zero is always short; at or below a level that is set, low.
+void ShowStockLevel(QStandardItem* stock, qint64 level)
+{
+    const qint64 units = stock->text().toLongLong();
+    const bool low = units < 0 || (level > 0 && units <= level);
+    stock->setData(low ? QVariant(QColor(Qt::red)) : QVariant(), Qt::ForegroundRole);
+}
 } // namespace
 
 CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::StockManger)
@@ -43,6 +54,12 @@ CTStockManager::CTStockManager(QWidget* parent) : QDialog(parent), ui(new Ui::St
     connect(delegate, SIGNAL(closeEditor(QWidget*, QAbstractItemDelegate::EndEditHint)), this,
             SLOT(EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHint)));
 
+    connect(ui->ck_salesreducestock, &QCheckBox::clicked, this,
+            &CTStockManager::OnSalesReduceStockClicked);
+    connect(ui->sb_lowstock, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &CTStockManager::OnLowStockLevelChanged);
+    connect(ui->ck_lowstockonly, &QCheckBox::toggled, this, &CTStockManager::RefreshStockList);
+
     RefreshStockList();
 
     contextMenu = TableSupport::CreateDeleteMenu(this, ui->tv_ptstock, deleteAction);
@@ -54,10 +71,15 @@ void CTStockManager::RefreshStockList()
 {
     if (!ui->tv_ptstock->model())
         return;
-    model->StartPaging([](qint64 after, int count) {
+    ShowSettings();
+    const qint64 level = lowStockLevel;
+    const bool lowOnly = ui->ck_lowstockonly->isChecked();
+    model->StartPaging([level, lowOnly](qint64 after, int count) {
         PagedModel::Page page;
         page.next = after;
-        const ProductList products = stockDb.QueryAllProducts(after, count, &page.next);
+        const ProductList products =
+            lowOnly ? stockDb.QueryLowStockProducts(level, after, count, &page.next)
+                    : stockDb.QueryAllProducts(after, count, &page.next);
         page.failed = stockDb.LastReadFailed();
         page.failure = stockDb.ReadErrorText();
         for (const ProductInfo& product : products) {
@@ -72,6 +94,7 @@ void CTStockManager::RefreshStockList()
             // What was shown, to tell an edit from a change made at another till.
             for (QStandardItem* item : items)
                 item->setData(item->text(), kShownRole);
+            ShowStockLevel(items.at(StockColumn), level);
             page.rows.append(items);
         }
         return page;
@@ -113,6 +136,7 @@ void CTStockManager::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHi
     if (outcome == StockDb::Rewrite::Written) {
         for (int column = 0; column < model->columnCount(); ++column)
             model->item(row, column)->setData(model->item(row, column)->text(), kShownRole);
+        ShowStockLevel(model->item(row, StockColumn), lowStockLevel);
         editRow = QPersistentModelIndex();
         // Written again, the product now stands last in the table.
         model->RecordMovedToEnd(row);
@@ -140,4 +164,37 @@ void CTStockManager::MenuChoice(QAction* pAction)
         return;
     const QString productGuid = TableSupport::CellText(model, menuRow, ProductIdColumn);
     TableSupport::FinishDelete(model, menuRow, stockDb.DeleteProduct(productGuid));
+}
+
+void CTStockManager::ShowSettings()
+{
+    lowStockLevel = stockDb.LowStockLevel();
+    const QSignalBlocker levelBlocker(ui->sb_lowstock);
+    ui->sb_lowstock->setValue(int(qMin<qint64>(lowStockLevel, ui->sb_lowstock->maximum())));
+    ui->ck_salesreducestock->setChecked(stockDb.SalesReduceStock());
+}
+
+void CTStockManager::OnSalesReduceStockClicked(bool on)
+{
+    const QString question =
+        on ? QStringLiteral("开启后，所有收银台从下一笔销售起，结算时都会从库存中扣减售出的数量。"
+                            "是否开启销售扣减库存？")
+           : QStringLiteral("关闭后，所有收银台从下一笔销售起，结算时都不再扣减库存。"
+                            "是否关闭销售扣减库存？");
+    const bool asked = MessageBoxes::Ask(this, QMessageBox::Question, QStringLiteral("Quorrin1009"),
+                                         question, true) == QMessageBox::Yes;
+    if (asked && !stockDb.SetSalesReduceStock(on))
+        MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
+                                  QStringLiteral("设置失败，数据未更改") +
+                                      stockDb.ServerAwayNote());
+    ui->ck_salesreducestock->setChecked(stockDb.SalesReduceStock());
+}
+
+void CTStockManager::OnLowStockLevelChanged(int level)
+{
+    if (!stockDb.SetLowStockLevel(level))
+        MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
+                                  QStringLiteral("设置失败，数据未更改") +
+                                      stockDb.ServerAwayNote());
+    RefreshStockList();
 }

@@ -15,7 +15,8 @@ class StockManger;
 }
 
 // The stock list tab: every product in a table, corrected in place and
-// deleted through a right-click menu.
+// deleted through a right-click menu, low stock in red; above it the shop's
+// stock settings, and the choice to list the low stock alone.
 class CTStockManager : public QDialog
 {
     Q_OBJECT
@@ -30,8 +31,13 @@ private slots:
     void OnitemChanged(QStandardItem* sItem);
     void RightMenuQpoint(const QPoint&);
     void MenuChoice(QAction* pAction);
+    void OnSalesReduceStockClicked(bool on);
+    void OnLowStockLevelChanged(int level);
 
 private:
+    // The settings as the store holds them now, set at another till maybe.
+    void ShowSettings();
+
     std::unique_ptr<Ui::StockManger> ui;
     QMenu* contextMenu = nullptr;
     QAction* deleteAction = nullptr;
@@ -40,4 +46,5 @@ private:
     QPersistentModelIndex editRow;
     int menuRow = -1;
     PagedModel* model = nullptr;
+    qint64 lowStockLevel = 0;
 };

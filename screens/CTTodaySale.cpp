@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMap>
 #include <QRegularExpressionValidator>
 #include <QStyle>
 
@@ -231,9 +232,36 @@ bool CTTodaySale::StoreSale(const OrderInfo& order, const OrderDetailList& lines
 {
     StockDb::Transaction transaction(stockDb);
     bool ok = transaction.isActive();
-    for (int row = 0; ok && row < lines.size(); ++row)
+    // Each barcode's units at once and in barcode order, so that two tills
+    // selling the same products wait for each other instead of deadlocking.
+    QMap<QString, qint64> sold;
+    for (int row = 0; ok && row < lines.size(); ++row) {
         ok = stockDb.InsertOrderDetail(lines[row]);
-    return ok && stockDb.InsertOrder(order) && transaction.commit();
+        sold[lines[row].order_product_barcode] += lines[row].order_product_num.toLongLong();
+    }
+    ok = ok && stockDb.InsertOrder(order);
+    // Asked at every sale: another till may have changed it.
+    const bool reduceStock = ok && stockDb.SalesReduceStock();
+    ok = ok && !stockDb.LastReadFailed();
+    for (auto units = sold.cbegin(); ok && reduceStock && units != sold.cend(); ++units)
+        ok = stockDb.ChangeStockBy(units.key(), -units.value());
+    if (!ok || !transaction.commit())
+        return false;
+    NoteLowStock(reduceStock ? sold.keys() : QStringList());
+    return true;
+}
+
+void CTTodaySale::NoteLowStock(const QStringList& barcodes)
+{
+    const qint64 level = barcodes.isEmpty() ? 0 : stockDb.LowStockLevel();
+    QStringList low;
+    for (int i = 0; level > 0 && i < barcodes.size(); ++i) {
+        const ProductInfo product = stockDb.QueryProductByBarcode(barcodes[i]);
+        if (!product.product_name.isEmpty() && product.product_num.toLongLong() <= level)
+            low << product.product_name + QStringLiteral(" 剩余 ") + product.product_num;
+    }
+    emit LowStockNoted(
+        low.isEmpty() ? QString() : QStringLiteral("库存不足：") + low.join(QStringLiteral("，")));
 }
 
 void CTTodaySale::ClearSale()

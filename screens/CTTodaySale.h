@@ -5,6 +5,7 @@
 #include <QAbstractItemDelegate>
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QStandardItem;
@@ -27,12 +28,16 @@ public:
 signals:
     // A sale was stored, as these rows; the next one can be scanned already.
     void SalePaid(const OrderInfo& order, const OrderDetailList& lines);
+    // After each paid sale: the sold products its units left at or below the
+    // shop's low-stock level, as a line for the status bar; empty for none.
+    void LowStockNoted(const QString& note);
 
 private:
     void RecomputeTotals();
     void ShowTotals(int lineCount, double total);
     bool StoreSale(const OrderInfo& order, const OrderDetailList& lines);
     OrderDetailList SaleLines(const QString& orderGuid, const QString& totalText) const;
+    void NoteLowStock(const QStringList& barcodes);
     void ClearSale();
 
 private slots:

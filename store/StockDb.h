@@ -17,7 +17,8 @@ struct StoreStatements;
 // several tills, and every SQL statement of the system. Its members are
 // defined by concern: StockDb.cpp (sending statements), StoreFile.cpp,
 // StoreServer.cpp, StoreTransactions.cpp, StoreRecords.cpp, StoreSales.cpp,
-// StoreStatistics.cpp; the SQL itself is in StoreStatements.cpp.
+// StoreStatistics.cpp, StoreSettings.cpp; the SQL itself is in
+// StoreStatements.cpp.
 class StockDb
 {
 public:
@@ -156,6 +157,24 @@ public:
     // Writes edited over the product that was shown as shown.
     Rewrite RewriteProduct(const ProductInfo& shown, const ProductInfo& edited);
 
+    // The shop's settings, kept in the store so that every till of a server
+    // shares them; each read asks the store again. Whether paying takes the
+    // sold units out of stock (off unless set).
+    bool SalesReduceStock();
+    bool SetSalesReduceStock(bool on);
+    // Stock at or below this is low; 0 (also when never set): no warning.
+    qint64 LowStockLevel();
+    bool SetLowStockLevel(qint64 level);
+    // Adds delta (negative: takes out) to the stock of the product a scan of
+    // the barcode finds, relative to what is stored at that moment, so that
+    // no till's change is lost; stock may fall below zero. A barcode without
+    // a product changes nothing. Meant to run inside a Transaction.
+    bool ChangeStockBy(const QString& barcode, qint64 delta);
+    // A page as QueryAllProducts reads it, of the products whose stock is at
+    // or below level.
+    ProductList QueryLowStockProducts(qint64 level, qint64 afterRowid, int count,
+                                      qint64* lastRowid = nullptr);
+
     // Several operations that must be stored together:
     //   StockDb::Transaction tx(stockDb);
     //   ok = tx.isActive() && op1 && op2 && tx.commit();
@@ -202,6 +221,8 @@ private:
     bool Run(QSqlQuery& query, const QString& statement, OnFailure onFailure);
     QSqlQuery Select(const QString& statement, OnFailure onFailure);
     bool DeleteByGuid(const char* pattern, const QString& guid);
+    QString Setting(const QString& key);
+    bool SetSetting(const QString& key, const QString& value);
     // False when the query ended in an error instead of after its last row.
     bool ReadToTheEnd(const QSqlQuery& query);
     // With lastRowid, the rows are a page and each row's rowid follows its columns.

@@ -44,6 +44,9 @@ const QVector<Checked>& CheckedTables()
          "product_guid",
          "product_num",
          {"product_original_price", "product_wholesale_price", "product_retail_price"}},
+        // Named by words rather than numbers: their values, whole numbers,
+        // are what is checked.
+        {"settings", "setting_value", nullptr, {}},
     };
     return tables;
 }

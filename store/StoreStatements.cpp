@@ -2,6 +2,12 @@
 // side, and the statements every engine reads alike.
 #include "store/StoreStatements.h"
 
+// The shop's own choices, which every till of the store must share. Made by
+// each start when missing, so a Stock.db of an earlier build gets it and
+// every earlier build still opens the file.
+const char kSettingsTable[] =
+    "CREATE TABLE IF NOT EXISTS settings (setting_key TEXT PRIMARY KEY, setting_value TEXT)";
+
 // The file's schema. Its texts are what every Stock.db already holds.
 const char* const kFileTables[] = {
     "CREATE TABLE IF NOT EXISTS providers (provider_guid BIGINT PRIMARY KEY, provider_name "
@@ -25,6 +31,7 @@ const char* const kFileTables[] = {
     "VARCHAR(128) NOT NULL,product_barcode VARCHAR(32),product_num "
     "INTEGER,product_provider_guid BIGINT,product_original_price "
     "DOUBLE,product_wholesale_price DOULBE,product_retail_price DOUBLE)",
+    kSettingsTable,
     nullptr,
 };
 
@@ -60,6 +67,8 @@ const char* const kServerTables[] = {
     "product_retail_price DOUBLE PRECISION, rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
     "CREATE TABLE IF NOT EXISTS tills (till_worker INTEGER PRIMARY KEY CHECK (till_worker "
     "BETWEEN 0 AND 1023), till_key TEXT NOT NULL UNIQUE, till_since TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS settings (setting_key TEXT PRIMARY KEY, setting_value TEXT, "
+    "rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
     nullptr,
 };
 
@@ -133,6 +142,15 @@ const char kStockExport[] =
 // reads through the rows before it. The server's tables end in a rowid column
 // of their own, so the page's rowid is the column after the record's there too.
 const char kTablePage[] = "SELECT *, rowid FROM %s WHERE rowid > %lld ORDER BY rowid LIMIT %d";
+// The low stock as a page of the stock list, in the same order.
+const char kLowStockPage[] = "SELECT *, rowid FROM products WHERE product_num <= %lld AND rowid > "
+                             "%lld ORDER BY rowid LIMIT %d";
+// Relative, so that two tills selling the same product at once both count;
+// on the product a scan of the barcode finds (the last in table order).
+const char kChangeStock[] =
+    "UPDATE products SET product_num = COALESCE(product_num, 0) + %s WHERE rowid = (SELECT "
+    "max(rowid) FROM products WHERE product_barcode = %s)";
+const char kSettingByKey[] = "SELECT setting_value FROM settings WHERE setting_key = %s";
 const char kInsertProvider[] =
     "insert into providers(provider_guid,provider_name,provider_phone,provider_address,"
     "provider_license,provider_foodlicense,provider_business) values (%s,%s,%s,%s,%s,%s,%s)";
@@ -187,6 +205,7 @@ const StoreStatements kFileStatements = {
     nullptr,
     nullptr,
     nullptr,
+    "INSERT OR REPLACE INTO settings(setting_key, setting_value) VALUES (%s, %s)",
 };
 
 // Where the file takes an empty text into a number column and reads it back
@@ -196,7 +215,8 @@ const StoreStatements kServerStatements = {
     kIndexStatements,
     "SELECT 1 WHERE to_regclass('providers') IS NULL OR to_regclass('purchases') IS NULL OR "
     "to_regclass('orders') IS NULL OR to_regclass('orderdetail') IS NULL OR "
-    "to_regclass('products') IS NULL OR to_regclass('tills') IS NULL",
+    "to_regclass('products') IS NULL OR to_regclass('tills') IS NULL OR "
+    "to_regclass('settings') IS NULL",
     "SELECT pg_advisory_xact_lock(1010, 0)",
     "SET statement_timeout = 4000",
     "SELECT * FROM %s ORDER BY rowid",
@@ -232,6 +252,8 @@ const StoreStatements kServerStatements = {
     "generate_series(0,1023) AS n WHERE NOT EXISTS (SELECT 1 FROM tills WHERE till_worker=n) "
     "ORDER BY n LIMIT 1 ON CONFLICT DO NOTHING RETURNING till_worker",
     "SELECT count(*) FROM tills",
+    "INSERT INTO settings(setting_key, setting_value) VALUES (%s, %s) ON CONFLICT (setting_key) "
+    "DO UPDATE SET setting_value = excluded.setting_value",
 };
 
 // A value as an SQL string literal. Doubling its quotes keeps the whole value

@@ -44,17 +44,24 @@ struct StoreStatements
     const char* ownWorker;
     const char* claimWorker;
     const char* claimedWorkers;
+    // Sets a setting's value, whether or not it was set before.
+    const char* writeSetting;
 };
 
 extern const StoreStatements kFileStatements;
 extern const StoreStatements kServerStatements;
 
 // What makes a Stock.db, in the texts every Stock.db already holds.
+extern const char kSettingsTable[];
 extern const char* const kFileTables[];
 extern const char* const kIndexStatements[];
 
 // Statements both engines read alike.
 extern const char kTablePage[];
+extern const char kLowStockPage[];
+extern const char kChangeStock[];
+extern const char kSettingByKey[];
+
 extern const char kSalesByDay[];
 extern const char kLatestNames[];
 extern const char kStockValue[];

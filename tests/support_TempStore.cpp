@@ -52,7 +52,8 @@ TempStore::TempStore()
         reset.setConnectOptions(appContext.storeConnection);
         if (reset.open())
             QSqlQuery(reset).exec("SET client_min_messages = warning; DROP TABLE IF EXISTS "
-                                  "providers, products, purchases, orders, orderdetail, tills");
+                                  "providers, products, purchases, orders, orderdetail, tills, "
+                                  "settings");
         reset = QSqlDatabase();
         QSqlDatabase::removeDatabase("reset");
     }

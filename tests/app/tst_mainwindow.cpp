@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QGraphicsTextItem>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
@@ -172,7 +173,11 @@ void TestMainWindow::clockShowsMilliseconds()
 {
     TempStore store;
     Pellory window(store.Dir());
+    emit window.findChild<CTTodaySale*>()->LowStockNoted("库存不足：Milk 剩余 2");
     QTRY_VERIFY_WITH_TIMEOUT(!window.StatusBar()->currentMessage().isEmpty(), 2500);
+    // A note of the checkout stays beside it.
+    QCOMPARE(window.findChild<QLabel*>("lb_lowStock")->text(), QString("库存不足：Milk 剩余 2"));
+    QVERIFY(window.findChild<QLabel*>("lb_lowStock")->isVisibleTo(&window));
     const QString shown = window.StatusBar()->currentMessage();
     QVERIFY2(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} \\d{3}$")
                  .match(shown)

@@ -19,12 +19,13 @@ private slots:
 };
 
 namespace {
-// Every row of the five tables in table order, as the program reads them:
+// Every row of every table in table order, as the program reads them:
 // NULL and an empty text both show empty.
 QStringList Rows()
 {
     QStringList rows;
-    for (const char* table : {"providers", "purchases", "orders", "orderdetail", "products"}) {
+    for (const char* table :
+         {"providers", "purchases", "orders", "orderdetail", "products", "settings"}) {
         QSqlQuery query(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table));
         while (query.next()) {
             QStringList fields{table};
@@ -70,6 +71,7 @@ void TestServerCopy::copyThenBackUp()
                                            "9007199254740995", "0012", "2", "3.55", "7.1"}));
         QVERIFY(stockDb.InsertOrder({guid, "2026-01-02 09:00:01", "7.1", "1"}));
     }
+    QVERIFY(stockDb.SetLowStockLevel(7));
     stockDb.CloseStockDb();
 
     const QString binDir = qEnvironmentVariable("PELLORY_BIN_DIR");

@@ -1,11 +1,14 @@
 #include "screens/CTStockManager.h"
 #include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
 #include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QSqlError>
 #include <QStandardItemModel>
 #include <QTabWidget>
@@ -46,6 +49,7 @@ private slots:
     void closingUnchangedWritesNothing();
     void deleteThroughMenu_data();
     void deleteThroughMenu();
+    void lowStockAndTheSalesSetting();
 
 private:
     void AddProduct(const QString& guid, const QString& name, const QString& num,
@@ -439,6 +443,39 @@ void TestStockManager::deleteThroughMenu()
     QCOMPARE(model->rowCount(), kept.size());
     for (int row = 0; row < kept.size(); ++row)
         QCOMPARE(model->item(row, 6)->text(), kept.at(row));
+}
+
+void TestStockManager::lowStockAndTheSalesSetting()
+{
+    AddProduct("1", "a", "3");
+    AddProduct("2", "b", "4");
+    AddProduct("3", "c", "-1");
+    QVERIFY(stockDb.SetLowStockLevel(3));
+    OpenScreen();
+    QList<bool> red;
+    for (int row = 0; row < 3; ++row)
+        red << (model->item(row, 2)->foreground().color() == Qt::red);
+    QCOMPARE(red, QList<bool>({true, false, true}));
+    screen->findChild<QCheckBox*>("ck_lowstockonly")->setChecked(true);
+    QCOMPARE(ShownGuids(), QStringList({"1", "3"}));
+    screen->findChild<QSpinBox*>("sb_lowstock")->setValue(4);
+    QCOMPARE(stockDb.LowStockLevel(), 4);
+    QCOMPARE(ShownGuids(), QStringList({"1", "2", "3"}));
+    auto* reduce = screen->findChild<QCheckBox*>("ck_salesreducestock");
+    for (QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        MessageBoxes::SetNextAnswer(answer);
+        QTest::mouseClick(reduce, Qt::LeftButton);
+        QVERIFY(TakeBoxesWithIcon().value(0).contains("所有收银台从下一笔销售起"));
+        QCOMPARE(stockDb.SalesReduceStock(), answer == QMessageBox::Yes);
+        QCOMPARE(reduce->isChecked(), answer == QMessageBox::Yes);
+    }
+    // Set at another till: shown when the tab is shown again.
+    store->Exec("UPDATE settings SET setting_value = '0'");
+    screen->RefreshStockList();
+    QVERIFY(!reduce->isChecked());
+    QCOMPARE(ShownGuids(), QStringList({"3"}));
+    // No level set, below zero is still red.
+    QCOMPARE(model->item(0, 2)->foreground().color(), QColor(Qt::red));
 }
 
 QTEST_MAIN(TestStockManager)

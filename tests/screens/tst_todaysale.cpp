@@ -1,5 +1,6 @@
 #include "screens/CTTodaySale.h"
 #include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
 #include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
@@ -8,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSqlError>
 #include <QTabWidget>
 #include <QTableView>
@@ -245,6 +247,25 @@ private slots:
         QCOMPARE(info->text(), kEmptyInfo);
         QCOMPARE(total->text(), QString("0.00"));
         QCOMPARE(QApplication::focusWidget(), barcode);
+        // Unless the shop chose otherwise, stock counts what was booked in.
+        QCOMPARE(store->Scalar("SELECT sum(product_num) FROM products").toInt(), 22);
+    }
+
+    // Named until the next sale is paid.
+    void payTakesStockOutWhenChosen()
+    {
+        QVERIFY(stockDb.SetSalesReduceStock(true) && stockDb.SetLowStockLevel(4));
+        QSignalSpy notes(screen, &CTTodaySale::LowStockNoted);
+        for (const char* code : {"6901234567890", "0123", "6901234567890"})
+            Scan(code);
+        Pay(QMessageBox::Yes);
+        QCOMPARE(store->Scalar("SELECT sum(product_num) FROM products").toInt(), 19);
+        QCOMPARE(store->Scalar("SELECT product_num FROM products WHERE product_guid=102").toInt(),
+                 4);
+        Scan("6901234567890");
+        Pay(QMessageBox::Yes);
+        QCOMPARE(static_cast<QList<QVariantList>>(notes),
+                 (QList<QVariantList>{{"库存不足：茶 剩余 4"}, {""}}));
     }
 
     // Every line is stored to the cent and the lines add up to the total.

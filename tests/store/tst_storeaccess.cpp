@@ -82,6 +82,7 @@ private slots:
     void dayRange_data();
     void dayRange();
     void readAllPageByPage();
+    void lowStockPageByPage();
     void valuesReadBackAsTheColumnsConvert();
     void duplicateKeysRefused_data();
     void duplicateKeysRefused();
@@ -355,6 +356,28 @@ void TestStoreAccess::readAllPageByPage()
         QCOMPARE(PurchaseField(stockDb.QueryAllPurchases(next, 100, &next),
                                &PurchaseInfo::purchase_guid),
                  page);
+}
+
+void TestStoreAccess::lowStockPageByPage()
+{
+    QStringList low;
+    {
+        StockDb::Transaction tx(stockDb);
+        for (int i = 1; i <= 400; ++i) {
+            const QString n = QString::number(i);
+            // Every third at or below 5, down to -1; the others just above.
+            QVERIFY(
+                stockDb.InsertProduct(n, n, n, QString::number(i % 3 ? 6 : 5 - i % 7), "", "", ""));
+            if (i % 3 == 0)
+                low << n;
+        }
+        QVERIFY(tx.commit());
+    }
+    QStringList read;
+    qint64 next = 0;
+    for (int page = 0; page < 3; ++page)
+        read << ProductGuids(stockDb.QueryLowStockProducts(5, next, 100, &next));
+    QCOMPARE(read, low);
 }
 
 void TestStoreAccess::valuesReadBackAsTheColumnsConvert()

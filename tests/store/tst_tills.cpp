@@ -29,6 +29,7 @@ private slots:
     void cleanup() { store.reset(); }
     void simultaneousBookingsAllCount();
     void editRacedByBookingIsRefused();
+    void salesAtTwoTillsLoseNoUnit();
     void tillsClaimDifferentWorkerNumbers();
     void serverAwayThenBack_data();
     void serverAwayThenBack();
@@ -67,6 +68,32 @@ void TestTills::simultaneousBookingsAllCount()
     QCOMPARE(store->Scalar("SELECT count(*) FROM products WHERE product_num = 2").toInt(),
              barcodes);
     QCOMPARE(store->Count("products"), barcodes);
+}
+
+// The settings one till sets hold at the other; both sell at once.
+void TestTills::salesAtTwoTillsLoseNoUnit()
+{
+    QVERIFY(stockDb.BookPurchase(Purchase("1", "5"), "100"));
+    StockDb other("other");
+    other.OpenStockDb(QString());
+    QVERIFY(!other.SalesReduceStock() && other.LowStockLevel() == 0);
+    QVERIFY(stockDb.SetSalesReduceStock(true) && stockDb.SetLowStockLevel(3));
+    QVERIFY(other.SalesReduceStock() && other.LowStockLevel() == 3);
+    QVERIFY(stockDb.SetSalesReduceStock(false) && !other.SalesReduceStock());
+    std::unique_ptr<QThread> tills[2];
+    for (int till = 0; till < 2; ++till) {
+        tills[till].reset(QThread::create([till] {
+            StockDb seller("till" + QString::number(till));
+            seller.OpenStockDb(QString());
+            for (int sale = 0; sale < 100; ++sale) {
+                StockDb::Transaction transaction(seller);
+                QVERIFY(seller.ChangeStockBy("690", -1) && transaction.commit());
+            }
+        }));
+        tills[till]->start();
+    }
+    QVERIFY(tills[0]->wait(60000) && tills[1]->wait(60000));
+    QCOMPARE(stockDb.QueryProductByBarcode("690").product_num, QString("-195"));
 }
 
 void TestTills::editRacedByBookingIsRefused()
