@@ -4,10 +4,12 @@
 #include <QDialog>
 #include <QHash>
 #include <QMap>
+#include <QPair>
 #include <QtCharts/QChartGlobal>
 #include <memory>
 
 class QLabel;
+class QMenu;
 class QStandardItemModel;
 namespace Ui {
 class Order;
@@ -22,7 +24,8 @@ QT_CHARTS_END_NAMESPACE
 // the slot below must spell them the same way for the connection to match.
 QT_CHARTS_USE_NAMESPACE
 
-// Orders of one calendar day and that day's turnover per hour. Read only.
+// Orders of one calendar day, the lines of the chosen one, and that day's
+// net turnover per hour. Goods are taken back here against their sale.
 class CTOrderManager : public QDialog
 {
     Q_OBJECT
@@ -32,23 +35,34 @@ public:
 
     void ReloadOrders();
 
+signals:
+    // A return was stored, as the order returnGuid.
+    void ReturnStored(const QString& returnGuid);
+
 private:
-    void BuildChart(QMap<int, double> hourTotals, double maxValue);
+    void BuildChart(const QMap<int, double>& hourTotals);
     void FitColumnsToContents();
+    QString ChosenOrder() const;
 
 private slots:
     void onCalendarClicked(const QDate& date);
     void onhovered(bool status, int index, QBarSet* barset);
+    void ShowLines();
+    void OnRowMenuRequested(const QPoint& pos);
+    void OnReturnClicked();
 
 private:
     std::unique_ptr<Ui::Order> ui;
     QStandardItemModel* model = nullptr;
+    QStandardItemModel* lines = nullptr;
+    // The order list's right-click menu.
+    QMenu* rowMenu = nullptr;
     QChart* chart = nullptr;
     QLabel* tipLabel = nullptr;
     QBarSet* turnover = nullptr;
     QValueAxis* amountAxis = nullptr;
-    // Highest hourly total the amount axis was last rounded for.
-    double shownMaximum = -1.0;
+    // Hourly totals the amount axis was last rounded for, lowest and highest.
+    QPair<double, double> shownRange{1.0, -1.0};
     // Width of every cell text of the last fill, all cells sharing one font.
     QHash<QString, int> cellWidths;
 };

@@ -11,7 +11,7 @@
 // into a backup file a till can carry on with alone.
 namespace StoreCopy {
 
-// The five tables, in the order the store makes them.
+// The store's tables, in the order the store makes them.
 const QStringList& Tables();
 
 // Called after every batch with the rows of the table written so far.

@@ -51,8 +51,9 @@ TempStore::TempStore()
         QSqlDatabase reset = QSqlDatabase::addDatabase("QPSQL", "reset");
         reset.setConnectOptions(appContext.storeConnection);
         if (reset.open())
-            QSqlQuery(reset).exec("SET client_min_messages = warning; DROP TABLE IF EXISTS "
-                                  "providers, products, purchases, orders, orderdetail, tills");
+            QSqlQuery(reset).exec(
+                "SET client_min_messages = warning; DROP TABLE IF EXISTS "
+                "providers, products, purchases, orders, orderdetail, tills, order_returns");
         reset = QSqlDatabase();
         QSqlDatabase::removeDatabase("reset");
     }

@@ -19,12 +19,13 @@ private slots:
 };
 
 namespace {
-// Every row of the five tables in table order, as the program reads them:
+// Every row of the tables in table order, as the program reads them:
 // NULL and an empty text both show empty.
 QStringList Rows()
 {
     QStringList rows;
-    for (const char* table : {"providers", "purchases", "orders", "orderdetail", "products"}) {
+    for (const char* table :
+         {"providers", "purchases", "orders", "orderdetail", "products", "order_returns"}) {
         QSqlQuery query(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table));
         while (query.next()) {
             QStringList fields{table};
@@ -70,6 +71,9 @@ void TestServerCopy::copyThenBackUp()
                                            "9007199254740995", "0012", "2", "3.55", "7.1"}));
         QVERIFY(stockDb.InsertOrder({guid, "2026-01-02 09:00:01", "7.1", "1"}));
     }
+    QCOMPARE(stockDb.StoreReturn("9007199254741001", "9007199254741005", "2026-01-02 10:00:00",
+                                 {{"", "", "0012", "3.55", 0, 0, 1}}),
+             StockDb::Return::Stored);
     stockDb.CloseStockDb();
 
     const QString binDir = qEnvironmentVariable("PELLORY_BIN_DIR");
