@@ -88,22 +88,27 @@ StockDb::Return StockDb::StoreReturn(const QString& saleGuid, const QString& ret
                 Select(Statement(statements->orderForUpdate, {saleGuid}), OnFailure::Log))
                 .order_guid.isEmpty())
             return false;
-        const bool ofAReturn = !SaleOfReturn(saleGuid).isEmpty();
-        const ReturnLineList sale = ofAReturn ? ReturnLineList() : QueryReturnLines(saleGuid);
+        if (!SaleOfReturn(saleGuid).isEmpty()) {
+            refused = Return::OfAReturn;
+            return false;
+        }
         if (LastReadFailed())
             return false;
-        refused = ofAReturn ? Return::OfAReturn : Return::TooMany;
+        const ReturnLineList sale = QueryReturnLines(saleGuid);
+        if (LastReadFailed())
+            return false;
+        refused = Return::TooMany;
         QHash<LineKey, qint64> left = asked;
         ReturnLineList taken;
         for (ReturnLine line : sale) {
             line.quantity = left.take(KeyOf(line.barcode, line.price));
-            if (line.quantity > line.sold - line.returned)
+            if (line.quantity > 0 && line.quantity > line.sold - line.returned)
                 return false;
             if (line.quantity > 0)
                 taken.append(line);
         }
         // Asked for what the sale never sold.
-        if (ofAReturn || !left.isEmpty())
+        if (!left.isEmpty())
             return false;
         refused = Return::Failed;
         if (!ExeSql(Statement(kInsertReturnLink, {returnGuid, saleGuid})))
