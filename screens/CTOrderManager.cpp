@@ -8,7 +8,6 @@
 #include "store/StockDb.h"
 #include "ui_Order.h"
 
-#include <QCursor>
 #include <QMenu>
 #include <QTime>
 #include <QtCharts/QBarCategoryAxis>
@@ -42,13 +41,15 @@ CTOrderManager::CTOrderManager(QWidget* parent) : QDialog(parent), ui(std::make_
     ui->splitter->setSizes({1, 1});
     connect(ui->tv_orderlist->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &CTOrderManager::ShowLines);
-
-    rowMenu = new QMenu(this);
-    rowMenu->addAction(QStringLiteral("退货"), this, &CTOrderManager::OnReturnClicked);
-    ui->tv_orderlist->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(ui->tv_orderlist, &QWidget::customContextMenuRequested, this,
-            &CTOrderManager::OnRowMenuRequested);
     connect(ui->pb_return, &QPushButton::clicked, this, &CTOrderManager::OnReturnClicked);
+
+    ui->tv_orderlist->setContextMenuPolicy(Qt::CustomContextMenu);
+    rowMenu = new QMenu(this);
+    connect(rowMenu->addAction(QStringLiteral("补打小票")), &QAction::triggered, this,
+            [this] { emit ReprintAsked(TableSupport::CellText(model, menuRow, 1)); });
+    rowMenu->addAction(QStringLiteral("退货"), this, &CTOrderManager::OnReturnClicked);
+    connect(ui->tv_orderlist, &QTableView::customContextMenuRequested, this,
+            &CTOrderManager::OnRowMenu);
 
     chart = new QChart();
     chart->legend()->setVisible(true);
@@ -202,15 +203,6 @@ void CTOrderManager::ShowLines()
                                   QStringLiteral("订单读取失败\n") + stockDb.ReadErrorText());
 }
 
-void CTOrderManager::OnRowMenuRequested(const QPoint& pos)
-{
-    const QModelIndex index = ui->tv_orderlist->indexAt(pos);
-    if (!index.isValid())
-        return;
-    ui->tv_orderlist->setCurrentIndex(index);
-    rowMenu->exec(QCursor::pos());
-}
-
 void CTOrderManager::OnReturnClicked()
 {
     const QString sale = ChosenOrder();
@@ -237,4 +229,14 @@ void CTOrderManager::onhovered(bool status, int index, QBarSet* barset)
     const qreal value = barset->at(index);
     ChartSupport::ShowBarTip(tipLabel, ui->chartshow, status, index, value,
                              QStringLiteral("%1元").arg(TableSupport::MoneyText(CentsOf(value))));
+}
+
+void CTOrderManager::OnRowMenu(const QPoint& pos)
+{
+    // The row the menu is opened on is the chosen order: its lines show,
+    // and "退货" takes goods back from it.
+    const QModelIndex index = ui->tv_orderlist->indexAt(pos);
+    if (index.isValid())
+        ui->tv_orderlist->setCurrentIndex(index);
+    TableSupport::PopupRowMenu(ui->tv_orderlist, pos, rowMenu, menuRow);
 }

@@ -36,6 +36,8 @@ public:
     void ReloadOrders();
 
 signals:
+    // "补打小票" was chosen on the order's row.
+    void ReprintAsked(const QString& orderGuid);
     // A return was stored, as the order returnGuid.
     void ReturnStored(const QString& returnGuid);
 
@@ -47,18 +49,19 @@ private:
 private slots:
     void onCalendarClicked(const QDate& date);
     void onhovered(bool status, int index, QBarSet* barset);
+    void OnRowMenu(const QPoint& pos);
     void ShowLines();
-    void OnRowMenuRequested(const QPoint& pos);
     void OnReturnClicked();
 
 private:
     std::unique_ptr<Ui::Order> ui;
     QStandardItemModel* model = nullptr;
     QStandardItemModel* lines = nullptr;
-    // The order list's right-click menu.
-    QMenu* rowMenu = nullptr;
     QChart* chart = nullptr;
     QLabel* tipLabel = nullptr;
+    QMenu* rowMenu = nullptr;
+    // The row the menu was opened on.
+    int menuRow = -1;
     QBarSet* turnover = nullptr;
     QValueAxis* amountAxis = nullptr;
     // Hourly totals the amount axis was last rounded for, lowest and highest.

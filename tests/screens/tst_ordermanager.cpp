@@ -185,6 +185,21 @@ private slots:
         QCOMPARE(AmountAxis()->max(), 20.0);
     }
 
+    // The menu names the order of the row it was opened on; none pops up below the rows.
+    void rowMenuAsksForReprint()
+    {
+        AddOrder("2021-03-05 09:15:00", "10");
+        AddOrder("2021-03-05 10:15:00", "20");
+        ClickDay(day);
+        QSignalSpy asked(screen, &CTOrderManager::ReprintAsked);
+        const QRect second = view->visualRect(view->model()->index(1, 0));
+        QCOMPARE(RightClickFirstEntry(view, second.center()), (QStringList{"补打小票", "退货"}));
+        QCOMPARE(asked.count(), 1);
+        QCOMPARE(asked[0][0].toString(), QString("2"));
+        QCOMPARE(RightClickFirstEntry(view, second.bottomLeft() + QPoint(1, 40)), QStringList());
+        QCOMPARE(asked.count(), 1);
+    }
+
     void hoverShowsAmountAboveBar()
     {
         AddOrder("2021-03-05 09:15:00", "10");
@@ -212,7 +227,7 @@ private slots:
         QCOMPARE(chartView->findChildren<QLabel*>().size(), 1);
     }
 
-    // An old sale's lines, taken back through the row menu on today's date;
+    // An old sale's lines, taken back on today's date;
     // the return itself cannot be taken back.
     void linesShownAndReturned()
     {
@@ -239,8 +254,7 @@ private slots:
         });
         answer.start(20);
         QSignalSpy stored(screen, &CTOrderManager::ReturnStored);
-        QCOMPARE(RightClickFirstEntry(view, view->visualRect(view->model()->index(0, 0)).center()),
-                 QStringList{"退货"});
+        FindChild<QPushButton>(screen, "pb_return")->click();
         QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: 退货成功\n退款 5.00 元"});
         QCOMPARE(stored.count(), 1);
         ClickDay(QDate::currentDate());
