@@ -130,6 +130,8 @@ Pellory::Pellory(QString appDir, QWidget* parent)
 
     connect(&todaySale, &CTTodaySale::SalePaid, receiptPrinter, &ReceiptPrinter::PrintSale);
     connect(&orderManager, &CTOrderManager::ReprintAsked, receiptPrinter, &ReceiptPrinter::Reprint);
+    connect(&orderManager, &CTOrderManager::ReturnStored, receiptPrinter,
+            &ReceiptPrinter::PrintReturn);
     connect(receiptPrinter, &ReceiptPrinter::Finished, this, &Pellory::ShowPrintResult);
 
     // Hidden in the tray, no window is left visible, and Qt would end the

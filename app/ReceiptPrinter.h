@@ -4,6 +4,7 @@
 
 #include "app/AppContext.h"
 #include "receipt/PrintQueue.h"
+#include "receipt/ReceiptBytes.h"
 #include "store/Records.h"
 
 #include <QObject>
@@ -24,6 +25,8 @@ public slots:
     void PrintSale(const OrderInfo& order, const OrderDetailList& lines);
     // The stored order again, marked as a reprint.
     void Reprint(const QString& orderGuid);
+    // After a return is stored: its slip, and the drawer as the settings ask.
+    void PrintReturn(const QString& returnGuid);
     void OpenDrawer();
 
 signals:
@@ -32,6 +35,9 @@ signals:
 
 private:
     void Send(const QByteArray& job);
+    // The stored order as its receipt: a return under its own title with
+    // its sale's 订单号. False, and told, when it could not be read.
+    bool ReadReceipt(const QString& orderGuid, const QString& mark, Receipt& receipt);
 
     PrinterSettings settings;
     PrintQueue queue;

@@ -1,5 +1,6 @@
 #include "screens/CTOrderManager.h"
 
+#include "screens/CTReturnDialog.h"
 #include "screens/ChartSupport.h"
 #include "screens/MessageBoxes.h"
 #include "screens/NumberEntry.h"
@@ -21,6 +22,7 @@ const int kHoursPerDay = 24;
 // Ticks asked of the amount axis; rounding the range may add or take one.
 const int kAmountTicks = 5;
 const int kDateLength = 11;
+const int kOrderColumn = 1;
 } // namespace
 
 CTOrderManager::CTOrderManager(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::Order>())
@@ -31,10 +33,22 @@ CTOrderManager::CTOrderManager(QWidget* parent) : QDialog(parent), ui(std::make_
         this, ui->tv_orderlist, {tr("订单时间"), tr("订单ID"), tr("订单总额"), tr("商品数量")},
         QHeaderView::Fixed);
     TableSupport::MakeReadOnlyRowSelection(ui->tv_orderlist);
+    lines = TableSupport::CreateModel(
+        this, ui->tv_orderdetail,
+        {tr("商品名称"), tr("条形码"), tr("商品价格"), tr("数量"), tr("小计")},
+        QHeaderView::ResizeToContents);
+    TableSupport::MakeReadOnlyRowSelection(ui->tv_orderdetail);
+    // Orders above, the chosen one's lines below, each half of the height.
+    ui->splitter->setSizes({1, 1});
+    connect(ui->tv_orderlist->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &CTOrderManager::ShowLines);
+    connect(ui->pb_return, &QPushButton::clicked, this, &CTOrderManager::OnReturnClicked);
+
     ui->tv_orderlist->setContextMenuPolicy(Qt::CustomContextMenu);
     rowMenu = new QMenu(this);
     connect(rowMenu->addAction(QStringLiteral("补打小票")), &QAction::triggered, this,
             [this] { emit ReprintAsked(TableSupport::CellText(model, menuRow, 1)); });
+    rowMenu->addAction(QStringLiteral("退货"), this, &CTOrderManager::OnReturnClicked);
     connect(ui->tv_orderlist, &QTableView::customContextMenuRequested, this,
             &CTOrderManager::OnRowMenu);
 
@@ -57,21 +71,18 @@ void CTOrderManager::ReloadOrders()
     const OrderList orders = stockDb.QueryOrdersOfDay(ui->calendarWidget->selectedDate());
 
     QMap<int, double> hourTotals;
-    double maxValue = 0.0;
     for (const OrderInfo& order : orders) {
         model->appendRow(TableSupport::MakeItems(
             {order.order_time, order.order_guid, order.order_total, order.order_ptnum}));
         // Every order of the day starts with its date ("yyyy-MM-dd "), so only
         // the time is read: a third of the cost of reading both. An unreadable
-        // time gives hour -1: it raises the axis but shows in no bar.
+        // time gives hour -1: it stretches the axis but shows in no bar.
         const int hour = QTime::fromString(order.order_time.mid(kDateLength), "HH:mm:ss").hour();
-        double& hourTotal = hourTotals[hour];
-        hourTotal += order.order_total.toDouble();
-        if (hourTotal > maxValue)
-            maxValue = hourTotal;
+        hourTotals[hour] += order.order_total.toDouble();
     }
     FitColumnsToContents();
-    BuildChart(hourTotals, maxValue);
+    ShowLines();
+    BuildChart(hourTotals);
     // A read that broke off gives no rows: an understated day must not pass
     // for the real one. Told once table and chart show nothing of it.
     if (stockDb.LastReadFailed())
@@ -106,7 +117,7 @@ void CTOrderManager::FitColumnsToContents()
     cellWidths = widths;
 }
 
-void CTOrderManager::BuildChart(QMap<int, double> hourTotals, double maxValue)
+void CTOrderManager::BuildChart(const QMap<int, double>& hourTotals)
 {
     // Set, series and axes are made at the first build and then only take
     // the new day's values: made afresh, the chart lays out and measures
@@ -153,15 +164,60 @@ void CTOrderManager::BuildChart(QMap<int, double> hourTotals, double maxValue)
         if (turnover->at(hour) != total)
             turnover->replace(hour, total);
     }
-    if (maxValue == shownMaximum)
+    // Returns are negative: an hour that took back more than it sold ends
+    // below zero, and the axis then reaches below it.
+    QPair<double, double> range{0.0, 0.0};
+    for (const double total : hourTotals) {
+        range.first = qMin(range.first, total);
+        range.second = qMax(range.second, total);
+    }
+    if (range == shownRange)
         return;
-    shownMaximum = maxValue;
+    shownRange = range;
     // Ticks on round amounts (0, 5, 10, 15, 20 rather than 0, 4.8, 9.6, ...);
     // a day without turnover keeps 0 to 0, which no round step divides.
     amountAxis->setTickCount(kAmountTicks);
-    amountAxis->setRange(0, maxValue);
-    if (maxValue > 0)
+    amountAxis->setRange(range.first, range.second);
+    if (range.first < range.second)
         amountAxis->applyNiceNumbers();
+}
+
+QString CTOrderManager::ChosenOrder() const
+{
+    const QModelIndex current = ui->tv_orderlist->currentIndex();
+    return current.isValid() ? TableSupport::CellText(model, current.row(), kOrderColumn)
+                             : QString();
+}
+
+void CTOrderManager::ShowLines()
+{
+    TableSupport::ClearRows(lines);
+    const QString order = ChosenOrder();
+    if (order.isEmpty())
+        return;
+    for (const OrderDetailInfo& line : stockDb.QueryOrderDetails(order))
+        lines->appendRow(TableSupport::MakeItems(
+            {line.order_product_name, line.order_product_barcode, line.order_product_rprice,
+             line.order_product_num, line.order_product_subtotal}));
+    if (stockDb.LastReadFailed())
+        MessageBoxes::Information(this, "Quorrin1009",
+                                  QStringLiteral("订单读取失败\n") + stockDb.ReadErrorText());
+}
+
+void CTOrderManager::OnReturnClicked()
+{
+    const QString sale = ChosenOrder();
+    if (sale.isEmpty())
+        return;
+    if (!stockDb.SaleOfReturn(sale).isEmpty()) {
+        MessageBoxes::Information(this, "Quorrin1009", QStringLiteral("退货单不能再退货"));
+        return;
+    }
+    CTReturnDialog dialog(sale, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    ReloadOrders();
+    emit ReturnStored(dialog.ReturnGuid());
 }
 
 void CTOrderManager::onCalendarClicked(const QDate&)
@@ -178,5 +234,10 @@ void CTOrderManager::onhovered(bool status, int index, QBarSet* barset)
 
 void CTOrderManager::OnRowMenu(const QPoint& pos)
 {
+    // The row the menu is opened on is the chosen order: its lines show,
+    // and "退货" takes goods back from it.
+    const QModelIndex index = ui->tv_orderlist->indexAt(pos);
+    if (index.isValid())
+        ui->tv_orderlist->setCurrentIndex(index);
     TableSupport::PopupRowMenu(ui->tv_orderlist, pos, rowMenu, menuRow);
 }

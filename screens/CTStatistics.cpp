@@ -130,11 +130,14 @@ void CTStatistics::BuildChart(const Period& period, const QVector<DaySales>& day
     }
     QStringList labels;
     QList<qreal> values;
+    qint64 lowest = 0;
     qint64 highest = 0;
     for (int bar = 0; bar < bars; ++bar) {
         labels << (period.wholeYear ? QStringLiteral("%1月").arg(bar + 1)
                                     : QString::number(bar + 1));
         values << cents[bar] / 100.0;
+        // A day that took back more than it sold is net below zero.
+        lowest = qMin(lowest, cents[bar]);
         highest = qMax(highest, cents[bar]);
     }
     chart->setTitle(period.wholeYear ? QStringLiteral("%1年每月营业额").arg(period.first.year())
@@ -145,7 +148,7 @@ void CTStatistics::BuildChart(const Period& period, const QVector<DaySales>& day
         periodAxis->setCategories(labels);
     turnover->remove(0, turnover->count());
     turnover->append(values);
-    ChartSupport::SetRoundRange(amountAxis, highest / 100.0);
+    ChartSupport::SetRoundRange(amountAxis, lowest / 100.0, highest / 100.0);
 }
 
 void CTStatistics::OnPeriodKindChanged(int index)
@@ -173,7 +176,7 @@ void CTStatistics::OnExportOrdersClicked()
     CsvExport::Run(this, ui->pb_exportorders->text(),
                    QStringLiteral("订单明细-%1.csv").arg(period.name),
                    {tr("订单时间"), tr("订单ID"), tr("条形码"), tr("商品名称"), tr("数量"),
-                    tr("单价"), tr("小计")},
+                    tr("单价"), tr("小计"), tr("原订单ID")},
                    [period](const StockDb::RowSink& row) {
                        return stockDb.ExportOrderLines(period.first, period.last, row);
                    });

@@ -34,18 +34,21 @@ void ShowBarTip(QLabel*& tip, QtCharts::QChartView* view, bool status, int index
     tip->show();
 }
 
-void SetRoundRange(QtCharts::QValueAxis* axis, double top)
+void SetRoundRange(QtCharts::QValueAxis* axis, double bottom, double top)
 {
+    const auto below = [bottom](double step) { return std::ceil(-bottom / step); };
+    const auto above = [top](double step) { return std::ceil(top / step); };
     double step = 1.0;
-    for (double power = 1.0; std::ceil(top / step) > kMostSteps; power *= 10.0) {
+    for (double power = 1.0; below(step) + above(step) > kMostSteps; power *= 10.0) {
         for (double factor : {1.0, 2.0, 5.0}) {
             step = factor * power;
-            if (std::ceil(top / step) <= kMostSteps)
+            if (below(step) + above(step) <= kMostSteps)
                 break;
         }
     }
-    const int steps = qMax(1, int(std::ceil(top / step)));
-    axis->setRange(0.0, steps * step);
+    const int stepsBelow = int(below(step));
+    const int steps = qMax(1, stepsBelow + int(above(step)));
+    axis->setRange(-stepsBelow * step, (steps - stepsBelow) * step);
     axis->setTickCount(steps + 1);
     axis->setLabelFormat(QStringLiteral("%.0f"));
 }

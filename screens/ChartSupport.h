@@ -19,8 +19,9 @@ namespace ChartSupport {
 void ShowBarTip(QLabel*& tip, QtCharts::QChartView* view, bool status, int index, double value,
                 const QString& text);
 
-// Range 0 to at least top, ticks a round step apart (1, 2 or 5 times a
-// power of ten, at least 1), labelled as whole numbers.
-void SetRoundRange(QtCharts::QValueAxis* axis, double top);
+// Range from at most bottom (0 or below) to at least top (0 or above), 0
+// on a tick, ticks a round step apart (1, 2 or 5 times a power of ten, at
+// least 1), labelled as whole numbers.
+void SetRoundRange(QtCharts::QValueAxis* axis, double bottom, double top);
 
 } // namespace ChartSupport

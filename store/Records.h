@@ -65,11 +65,25 @@ struct OrderDetailInfo
     QString order_product_subtotal;
 };
 
+// One barcode at one unit price of a sale: what the sale sold, what its
+// returns took back so far, and what a return takes now.
+struct ReturnLine
+{
+    QString name;
+    QString product_guid;
+    QString barcode;
+    QString price;
+    qint64 sold = 0;
+    qint64 returned = 0;
+    qint64 quantity = 0;
+};
+
 using ProviderList = QVector<ProviderInfo>;
 using ProductList = QVector<ProductInfo>;
 using PurchaseList = QVector<PurchaseInfo>;
 using OrderList = QVector<OrderInfo>;
 using OrderDetailList = QVector<OrderDetailInfo>;
+using ReturnLineList = QVector<ReturnLine>;
 
 // Figures read for the statistics. Money is in whole cents, rounded once
 // where the store hands the sums over, so that adding them up stays exact.

@@ -17,8 +17,8 @@ struct StoreStatements;
 // several tills, and every SQL statement of the system. Its members are
 // defined by concern: StockDb.cpp (sending statements), StoreFile.cpp,
 // StoreServer.cpp, StoreTransactions.cpp, StoreRecords.cpp, StoreSales.cpp,
-// StoreStatistics.cpp, StoreSettings.cpp; the SQL itself is in
-// StoreStatements.cpp.
+// StoreReturns.cpp, StoreStatistics.cpp, StoreSettings.cpp; the SQL itself is
+// in StoreStatements.cpp.
 class StockDb
 {
 public:
@@ -123,6 +123,30 @@ public:
     OrderInfo QueryOrderByGuid(QString order_guid);
     OrderDetailList QueryOrderDetails(QString order_guid);
 
+    // Returns. A return is an order of its own, with a negative total and
+    // negative line quantities and subtotals, linked in order_returns to the
+    // sale it took goods back from.
+    //
+    // The sale of a stored return; empty for any other order.
+    QString SaleOfReturn(QString order_guid);
+    // Each barcode and price of the sale, in the order sold, with what its
+    // returns took back so far. Empty when the read failed.
+    ReturnLineList QueryReturnLines(QString order_guid);
+    enum class Return
+    {
+        Stored,
+        // Refused: with the sale's earlier returns, more than it sold.
+        TooMany,
+        // Refused: the order is itself a return.
+        OfAReturn,
+        Failed
+    };
+    // Stores the quantities of lines (matched to the sale by barcode and
+    // price) as the return returnGuid made at time, all or nothing. The
+    // limits are checked while the sale is held against other tills.
+    Return StoreReturn(const QString& saleGuid, const QString& returnGuid, const QString& time,
+                       const ReturnLineList& lines);
+
     // Statistics and exports of the days first to last. An order and its
     // lines belong to the day on which the order was paid (its order_time).
     PeriodSales QuerySales(QDate first, QDate last, int topCount);
@@ -132,7 +156,8 @@ public:
     // identifiers and quantities as stored, money to the cent; `row` returns
     // false to stop. False when the read failed (see LastReadFailed).
     using RowSink = std::function<bool(const QStringList& fields)>;
-    // Paid at, order, barcode, name, quantity, unit price, subtotal.
+    // Paid at, order, barcode, name, quantity, unit price, subtotal, and for
+    // a return's line the sale it took back from.
     bool ExportOrderLines(QDate first, QDate last, const RowSink& row);
     // Booked at, bill number, barcode, name, quantity, purchase and sale
     // price, provider name.

@@ -44,6 +44,7 @@ const QVector<Checked>& CheckedTables()
          "product_guid",
          "product_num",
          {"product_original_price", "product_wholesale_price", "product_retail_price"}},
+        {"order_returns", "return_guid", nullptr, {}},
         // Named by words rather than numbers: their values, whole numbers,
         // are what is checked.
         {"settings", "setting_value", nullptr, {}},

@@ -31,6 +31,11 @@ const char* const kFileTables[] = {
     "VARCHAR(128) NOT NULL,product_barcode VARCHAR(32),product_num "
     "INTEGER,product_provider_guid BIGINT,product_original_price "
     "DOUBLE,product_wholesale_price DOULBE,product_retail_price DOUBLE)",
+    // A return is an order of its own; this names the sale it took goods
+    // back from. A table of its own, so that a file stays readable by every
+    // earlier build, which neither knows nor minds it.
+    "CREATE TABLE IF NOT EXISTS order_returns (return_guid BIGINT PRIMARY KEY, order_guid BIGINT "
+    "NOT NULL)",
     kSettingsTable,
     nullptr,
 };
@@ -65,6 +70,8 @@ const char* const kServerTables[] = {
     "NULL, product_barcode TEXT, product_num BIGINT, product_provider_guid BIGINT, "
     "product_original_price DOUBLE PRECISION, product_wholesale_price DOUBLE PRECISION, "
     "product_retail_price DOUBLE PRECISION, rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS order_returns (return_guid BIGINT PRIMARY KEY, order_guid BIGINT "
+    "NOT NULL, rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
     "CREATE TABLE IF NOT EXISTS tills (till_worker INTEGER PRIMARY KEY CHECK (till_worker "
     "BETWEEN 0 AND 1023), till_key TEXT NOT NULL UNIQUE, till_since TEXT NOT NULL)",
     "CREATE TABLE IF NOT EXISTS settings (setting_key TEXT PRIMARY KEY, setting_value TEXT, "
@@ -88,6 +95,8 @@ const char* const kIndexStatements[] = {
     "DROP INDEX IF EXISTS orderdetail_order_guid",
     "CREATE INDEX IF NOT EXISTS orderdetail_order_guid_sales ON orderdetail(order_guid,"
     "order_product_barcode,order_product_num,order_product_subtotal)",
+    // The returns of a sale, read again whenever it is returned from.
+    "CREATE INDEX IF NOT EXISTS order_returns_order_guid ON order_returns(order_guid)",
     nullptr,
 };
 
@@ -96,10 +105,12 @@ const char* const kIndexStatements[] = {
 // the cent where they are read). A period is the inclusive text range of its
 // times; the lines of an order count where the order was paid, since a line
 // is stamped when it was scanned, a moment earlier and maybe the day before.
+// Returns are orders with negative totals, so every sum is net; only the
+// orders that are no return count as orders.
 const char kSalesByDay[] =
-    "SELECT substr(order_time,1,10),count(*),sum(order_total) FROM orders WHERE "
-    "order_time>=%s AND order_time<=%s GROUP BY substr(order_time,1,10) ORDER BY "
-    "substr(order_time,1,10)";
+    "SELECT substr(o.order_time,1,10),count(*)-count(r.return_guid),sum(o.order_total) FROM "
+    "orders o LEFT JOIN order_returns r ON r.return_guid=o.order_guid WHERE o.order_time>=%s AND "
+    "o.order_time<=%s GROUP BY substr(o.order_time,1,10) ORDER BY substr(o.order_time,1,10)";
 // Barcode, quantity and amount, added up per barcode where they are read.
 // The server sums them itself; the file hands over the lines, since SQLite
 // groups by sorting, and sorting a year's lines costs more than reading them.
@@ -121,11 +132,13 @@ const char kLatestNames[] =
     "d.order_product_barcode IN (%1) ORDER BY o.order_time DESC,d.order_time DESC,"
     "d.order_product_name DESC";
 const char kStockValue[] = "SELECT sum(product_num*product_original_price) FROM products";
+// A return's lines name the sale they took back from.
 const char kOrderLinesExport[] =
     "SELECT o.order_time,d.order_guid,d.order_product_barcode,d.order_product_name,"
-    "d.order_product_num,d.order_product_rprice,d.order_product_subtotal FROM orders o JOIN "
-    "orderdetail d ON d.order_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s "
-    "ORDER BY o.order_time,o.order_guid,d.rowid";
+    "d.order_product_num,d.order_product_rprice,d.order_product_subtotal,r.order_guid FROM "
+    "orders o JOIN orderdetail d ON d.order_guid=o.order_guid LEFT JOIN order_returns r ON "
+    "r.return_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s ORDER BY "
+    "o.order_time,o.order_guid,d.rowid";
 const char kPurchasesExport[] =
     "SELECT p.purchase_time,p.purchase_id,p.purchase_product_barcode,p.purchase_product_name,"
     "p.purchase_product_num,p.purchase_product_oprice,p.purchase_product_rprice,v.provider_name "
@@ -171,6 +184,13 @@ const char kProductByBarcode[] = "SELECT * FROM products where product_barcode=%
 // One order and its lines, as they were stored (reprints, returns).
 const char kOrderByGuid[] = "select * from orders where order_guid=%s";
 const char kOrderDetailsOfOrder[] = "select * from orderdetail where order_guid=%s ORDER BY rowid";
+// Returns: the link of a return to its sale, and the lines of every return
+// of a sale.
+const char kInsertReturnLink[] = "insert into order_returns(return_guid,order_guid) values (%s,%s)";
+const char kSaleOfReturn[] = "select order_guid from order_returns where return_guid=%s";
+const char kReturnedLinesOfSale[] =
+    "select d.* from order_returns r JOIN orderdetail d ON d.order_guid=r.return_guid WHERE "
+    "r.order_guid=%s ORDER BY d.rowid";
 const StoreStatements kFileStatements = {
     kFileTables,
     kIndexStatements,
@@ -201,6 +221,7 @@ const StoreStatements kFileStatements = {
     kInsertOrder,
     kInsertOrderDetail,
     kOrdersBetween,
+    kOrderByGuid,
     kSalesLines,
     nullptr,
     nullptr,
@@ -216,7 +237,7 @@ const StoreStatements kServerStatements = {
     "SELECT 1 WHERE to_regclass('providers') IS NULL OR to_regclass('purchases') IS NULL OR "
     "to_regclass('orders') IS NULL OR to_regclass('orderdetail') IS NULL OR "
     "to_regclass('products') IS NULL OR to_regclass('tills') IS NULL OR "
-    "to_regclass('settings') IS NULL",
+    "to_regclass('order_returns') IS NULL OR to_regclass('settings') IS NULL",
     "SELECT pg_advisory_xact_lock(1010, 0)",
     "SET statement_timeout = 4000",
     "SELECT * FROM %s ORDER BY rowid",
@@ -246,6 +267,7 @@ const StoreStatements kServerStatements = {
     kInsertOrder,
     kInsertOrderDetail,
     kOrdersBetween,
+    "select * from orders where order_guid=%s FOR UPDATE",
     kSalesByBarcode,
     "SELECT till_worker FROM tills WHERE till_key=%s",
     "INSERT INTO tills(till_worker,till_key,till_since) SELECT n,%s,%s FROM "

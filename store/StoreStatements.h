@@ -40,6 +40,9 @@ struct StoreStatements
     const char* insertOrder;
     const char* insertOrderDetail;
     const char* ordersBetween;
+    // The sale a return is stored against, held until the return is: two
+    // returns of one sale are checked and stored one after the other.
+    const char* orderForUpdate;
     const char* salesByBarcode;
     const char* ownWorker;
     const char* claimWorker;
@@ -70,6 +73,9 @@ extern const char kPurchasesExport[];
 extern const char kStockExport[];
 extern const char kOrderDetailsOfOrder[];
 extern const char kOrderByGuid[];
+extern const char kInsertReturnLink[];
+extern const char kSaleOfReturn[];
+extern const char kReturnedLinesOfSale[];
 
 // A value as an SQL string literal.
 QString Literal(QString value);

@@ -88,7 +88,10 @@ bool StockDb::StreamRows(const QString& statement, const QVector<bool>& money, c
             const QVariant value = query.value(column);
             bool number = false;
             const double amount = money[column] && !value.isNull() ? value.toDouble(&number) : 0.0;
-            fields.append(number ? CentsText(CentsOf(amount)) : value.toString());
+            // The server's driver reads a NULL number as 0; the file's as empty.
+            fields.append(number           ? CentsText(CentsOf(amount))
+                          : value.isNull() ? QString()
+                                           : value.toString());
         }
         if (!row(fields))
             break;
@@ -99,7 +102,7 @@ bool StockDb::StreamRows(const QString& statement, const QVector<bool>& money, c
 bool StockDb::ExportOrderLines(QDate first, QDate last, const RowSink& row)
 {
     return StreamRows(Statement(kOrderLinesExport, {DayRangeOf(first).from, DayRangeOf(last).to}),
-                      {false, false, false, false, false, true, true}, row);
+                      {false, false, false, false, false, true, true, false}, row);
 }
 
 bool StockDb::ExportPurchases(QDate first, QDate last, const RowSink& row)

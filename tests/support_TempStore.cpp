@@ -53,7 +53,7 @@ TempStore::TempStore()
         if (reset.open())
             QSqlQuery(reset).exec("SET client_min_messages = warning; DROP TABLE IF EXISTS "
                                   "providers, products, purchases, orders, orderdetail, tills, "
-                                  "settings");
+                                  "order_returns, settings");
         reset = QSqlDatabase();
         QSqlDatabase::removeDatabase("reset");
     }

@@ -3,6 +3,7 @@
 #include "receipt/ReceiptBytes.h"
 #include "screens/CTPrinterDialog.h"
 #include "screens/MessageBoxes.h"
+#include "store/StockDb.h"
 #include "support_PrinterListener.h"
 #include "support_TempStore.h"
 
@@ -113,6 +114,28 @@ private slots:
                                {{"茶", 1, 900, 900}, {"笔", 1, 350, 350}},
                                1250};
         QCOMPARE(captured.readAll(), ReceiptBytes(expected, settings, false));
+    }
+
+    // A return's slip: its negative amounts under the sale's 订单号, and the drawer.
+    void returnSlipNamesTheSale()
+    {
+        TempStore store;
+        QVERIFY(stockDb.InsertOrderDetail(
+            {"301", "2026-12-08 17:59:00", "18", "茶", "102", "0123", "2", "9", "18"}));
+        QVERIFY(stockDb.InsertOrder({"301", "2026-12-08 18:00:00", "18", "1"}));
+        QCOMPARE(stockDb.StoreReturn("301", "302", "2026-12-09 10:00:00",
+                                     {{"", "", "0123", "9", 0, 0, 1}}),
+                 StockDb::Return::Stored);
+        QTemporaryFile captured;
+        QVERIFY(captured.open());
+        const PrinterSettings settings = PrinterAt(captured.fileName());
+        ReceiptPrinter printer(settings);
+        QSignalSpy finished(&printer, &ReceiptPrinter::Finished);
+        printer.PrintReturn("302");
+        QTRY_COMPARE(finished.count(), 1);
+        const Receipt expected{
+            "退货小票", "", "2026-12-09 10:00:00", "301", {{"茶", -1, 900, -900}}, -900};
+        QCOMPARE(captured.readAll(), ReceiptBytes(expected, settings, true));
     }
 
     // A file edited by hand in UTF-8 reads as written; what the dialog

@@ -25,7 +25,8 @@ QStringList Rows()
 {
     QStringList rows;
     for (const char* table :
-         {"providers", "purchases", "orders", "orderdetail", "products", "settings"}) {
+         {"providers", "purchases", "orders", "orderdetail", "products", "order_returns",
+          "settings"}) {
         QSqlQuery query(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table));
         while (query.next()) {
             QStringList fields{table};
@@ -72,6 +73,9 @@ void TestServerCopy::copyThenBackUp()
         QVERIFY(stockDb.InsertOrder({guid, "2026-01-02 09:00:01", "7.1", "1"}));
     }
     QVERIFY(stockDb.SetLowStockLevel(7));
+    QCOMPARE(stockDb.StoreReturn("9007199254741001", "9007199254741005", "2026-01-02 10:00:00",
+                                 {{"", "", "0012", "3.55", 0, 0, 1}}),
+             StockDb::Return::Stored);
     stockDb.CloseStockDb();
 
     const QString binDir = qEnvironmentVariable("PELLORY_BIN_DIR");

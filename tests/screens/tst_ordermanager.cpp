@@ -5,10 +5,14 @@
 #include "support_TempStore.h"
 
 #include <QCalendarWidget>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QSqlError>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QtCharts/QBarCategoryAxis>
 #include <QtCharts/QBarSeries>
 #include <QtCharts/QBarSet>
@@ -97,15 +101,20 @@ private slots:
         // The axis runs from 0 to axisMax in ticks - 1 round steps.
         QTest::addColumn<double>("axisMax");
         QTest::addColumn<int>("ticks");
+        QTest::addColumn<double>("axisMin");
         QTest::newRow("two hours") << QStringList{"09:15:00=10", "09:40:00=5.5", "14:00:00=3"}
-                                   << Bars{{9, 15.5}, {14, 3}} << 20.0 << 5;
-        QTest::newRow("all zero") << QStringList{"10:00:00=0", "11:30:00=0"} << Bars{} << 0.0 << 5;
+                                   << Bars{{9, 15.5}, {14, 3}} << 20.0 << 5 << 0.0;
+        QTest::newRow("all zero") << QStringList{"10:00:00=0", "11:30:00=0"} << Bars{} << 0.0 << 5
+                                  << 0.0;
         QTest::newRow("first and last second")
-            << QStringList{"00:00:00=1", "23:59:59=2"} << Bars{{0, 1}, {23, 2}} << 2.0 << 5;
+            << QStringList{"00:00:00=1", "23:59:59=2"} << Bars{{0, 1}, {23, 2}} << 2.0 << 5 << 0.0;
         QTest::newRow("unreadable time raises only the axis")
-            << QStringList{"09:60:00=7", "08:00:00=2"} << Bars{{8, 2}} << 8.0 << 5;
+            << QStringList{"09:60:00=7", "08:00:00=2"} << Bars{{8, 2}} << 8.0 << 5 << 0.0;
         QTest::newRow("steps of 500")
-            << QStringList{"12:00:00=1234.5"} << Bars{{12, 1234.5}} << 1500.0 << 4;
+            << QStringList{"12:00:00=1234.5"} << Bars{{12, 1234.5}} << 1500.0 << 4 << 0.0;
+        QTest::newRow("returns net, an hour below zero")
+            << QStringList{"09:00:00=10", "09:30:00=-10", "10:00:00=20", "11:00:00=-25"}
+            << Bars{{10, 20}, {11, -25}} << 20.0 << 6 << -30.0;
     }
 
     void hourlyTurnover()
@@ -114,6 +123,7 @@ private slots:
         QFETCH(Bars, bars);
         QFETCH(double, axisMax);
         QFETCH(int, ticks);
+        QFETCH(double, axisMin);
         for (const QString& order : orders)
             AddOrder(day.toString("yyyy-MM-dd ") + order.section('=', 0, 0), order.section('=', 1));
         AddOrder(day.addDays(1).toString("yyyy-MM-dd 09:00:00"), "100");
@@ -132,7 +142,7 @@ private slots:
         QCOMPARE(hours->count(), 24);
         QCOMPARE(hours->at(0), QStringLiteral("0点"));
         QCOMPARE(hours->at(23), QStringLiteral("23点"));
-        QCOMPARE(AmountAxis()->min(), 0.0);
+        QCOMPARE(AmountAxis()->min(), axisMin);
         QCOMPARE(AmountAxis()->max(), axisMax);
         QCOMPARE(AmountAxis()->tickCount(), ticks);
 
@@ -183,7 +193,7 @@ private slots:
         ClickDay(day);
         QSignalSpy asked(screen, &CTOrderManager::ReprintAsked);
         const QRect second = view->visualRect(view->model()->index(1, 0));
-        QCOMPARE(RightClickFirstEntry(view, second.center()), QStringList{"补打小票"});
+        QCOMPARE(RightClickFirstEntry(view, second.center()), (QStringList{"补打小票", "退货"}));
         QCOMPARE(asked.count(), 1);
         QCOMPARE(asked[0][0].toString(), QString("2"));
         QCOMPARE(RightClickFirstEntry(view, second.bottomLeft() + QPoint(1, 40)), QStringList());
@@ -215,6 +225,44 @@ private slots:
         emit Series()->hovered(false, 3, turnover);
         QVERIFY(!tip->isVisible());
         QCOMPARE(chartView->findChildren<QLabel*>().size(), 1);
+    }
+
+    // An old sale's lines, taken back on today's date;
+    // the return itself cannot be taken back.
+    void linesShownAndReturned()
+    {
+        QVERIFY(stockDb.InsertOrderDetail(
+            {"7", "2021-03-05 09:00:00", "11.5", "茶", "70", "690", "3", "2.5", "7.5"}));
+        QVERIFY(stockDb.InsertOrderDetail(
+            {"7", "2021-03-05 09:00:00", "11.5", "水", "71", "691", "1", "4", "4"}));
+        QVERIFY(stockDb.InsertOrder({"7", "2021-03-05 09:00:05", "11.5", "2"}));
+        ClickDay(day);
+        view->setCurrentIndex(view->model()->index(0, 0));
+        const auto* lines = FindChild<QTableView>(screen, "tv_orderdetail")->model();
+        QCOMPARE(lines->rowCount(), 2);
+        QCOMPARE(lines->index(1, 4).data().toString(), QString("4"));
+
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            auto* table = FindChild<QTableWidget>(dialog, "tw_returnlines");
+            qobject_cast<QSpinBox*>(table->cellWidget(0, 5))->setValue(2);
+            QCOMPARE(FindChild<QLabel>(dialog, "lb_refund")->text(), QString("5.00"));
+            FindChild<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Ok)->click();
+        });
+        answer.start(20);
+        QSignalSpy stored(screen, &CTOrderManager::ReturnStored);
+        FindChild<QPushButton>(screen, "pb_return")->click();
+        QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: 退货成功\n退款 5.00 元"});
+        QCOMPARE(stored.count(), 1);
+        ClickDay(QDate::currentDate());
+        view->setCurrentIndex(view->model()->index(0, 0));
+        QCOMPARE(view->model()->index(0, 2).data().toString(), QString("-5"));
+        QCOMPARE(view->model()->index(0, 1).data().toString(), stored[0][0].toString());
+        FindChild<QPushButton>(screen, "pb_return")->click();
+        QCOMPARE(TakeBoxes(), QStringList{"Quorrin1009: 退货单不能再退货"});
     }
 
     // A page in the middle of the day's orders goes bad on disk: the read

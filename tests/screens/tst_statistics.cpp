@@ -217,6 +217,24 @@ private slots:
         QCOMPARE(chartView->findChild<QLabel*>()->text(), bars.value(highest + 1) + "元");
     }
 
+    // Yesterday's sale taken back in full today: the figures of both days are net.
+    void returnsAreNet()
+    {
+        QVERIFY(Sell("1", "2026-11-01 10:00:00", {"690|茶|2|10|20"}));
+        QVERIFY(Sell("2", "2026-11-01 11:00:00", {"691|水|1|5|5"}));
+        QCOMPARE(
+            stockDb.StoreReturn("1", "3", "2026-11-02 09:00:00", {{"", "", "690", "10", 0, 0, 2}}),
+            StockDb::Return::Stored);
+        ChoosePeriod(0, QDate(2026, 11, 20));
+        QCOMPARE(Figures(), (QStringList{"5.00", "2", "2.50", "1", "0.00"}));
+        QCOMPARE(RowTexts(Widget<QTableView>("tv_topproducts")->model()),
+                 (QStringList{"水|691|1|5.00", "茶|690|0|0.00"}));
+        const auto* chart = Widget<QChartView>("chartperiod")->chart();
+        const QBarSet* bars = qobject_cast<QBarSeries*>(chart->series()[0])->barSets()[0];
+        QCOMPARE(QList<qreal>({bars->at(0), bars->at(1)}), QList<qreal>({25, -20}));
+        QVERIFY(qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical)[0])->min() <= -20);
+    }
+
     void exportReadsBackAsStored_data()
     {
         QTest::addColumn<QString>("button");
@@ -224,10 +242,11 @@ private slots:
         QTest::addColumn<Rows>("rows");
         // clang-format off
         QTest::newRow("order lines") << "pb_exportorders" << "订单明细-2026-11.csv" << Rows{
-            {"订单时间", "订单ID", "条形码", "商品名称", "数量", "单价", "小计"},
-            {"2026-11-01 00:00:00", "9223372036854714368", "0123", kHostile, "2", "0.10", "0.20"},
-            {"2026-11-01 00:00:00", "9223372036854714368", "6901234567892", "水", "1", "12345678.90", "12345678.90"},
-            {"2026-11-30 23:59:59", "3984215980838912", "0123", kHostile, "3", "0.10", "0.30"}};
+            {"订单时间", "订单ID", "条形码", "商品名称", "数量", "单价", "小计", "原订单ID"},
+            {"2026-11-01 00:00:00", "9223372036854714368", "0123", kHostile, "2", "0.10", "0.20", ""},
+            {"2026-11-01 00:00:00", "9223372036854714368", "6901234567892", "水", "1", "12345678.90", "12345678.90", ""},
+            {"2026-11-30 23:59:59", "3984215980838912", "0123", kHostile, "3", "0.10", "0.30", ""},
+            {"2026-11-30 23:59:59", "9223372036854714369", "6901234567892", "水", "-1", "12345678.90", "-12345678.90", "9223372036854714368"}};
         QTest::newRow("purchases") << "pb_exportpurchases" << "进货记录-2026-11.csv" << Rows{
             {"进货时间", "进货单号", "条形码", "商品名称", "数量", "进价", "售价", "供应商"},
             {"2026-11-01 00:00:00", "0042", "0123", kHostile, "10", "0.10", "0.20", kHostile},
@@ -253,6 +272,10 @@ private slots:
         QVERIFY(
             Sell("3984215980838912", "2026-11-30 23:59:59", {"0123|" + kHostile + "|3|0.1|0.3"}));
         QVERIFY(Sell("10", "2026-12-01 00:00:00", {"0123|新|1|5|5"}));
+        QCOMPARE(stockDb.StoreReturn("9223372036854714368", "9223372036854714369",
+                                     "2026-11-30 23:59:59",
+                                     {{"", "", "6901234567892", "12345678.9", 0, 0, 1}}),
+                 StockDb::Return::Stored);
         QVERIFY(stockDb.InsertProvider("11", kHostile, "", "", "", "", ""));
         int guid = 100;
         for (const QString time : {"2026-10-31 23:59:59", "2026-11-01 00:00:00",

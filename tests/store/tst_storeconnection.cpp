@@ -15,6 +15,8 @@ Q_DECLARE_METATYPE(Damage)
 
 // The Parts' schema as SQLite keeps it (it drops "IF NOT EXISTS").
 static const char* const kSchema[][2] = {
+    {"order_returns", "CREATE TABLE order_returns (return_guid BIGINT PRIMARY KEY, order_guid "
+                      "BIGINT NOT NULL)"},
     {"orderdetail",
      "CREATE TABLE orderdetail (order_guid BIGINT NOT NULL,order_time DATETIME NOT "
      "NULL,order_total DOUBLE NOT NULL,order_product_name VARCHAR(128) NOT NULL,order_product_guid "
@@ -42,6 +44,7 @@ static const char* const kSchema[][2] = {
 
 // The lookup indexes, beside those that the primary keys imply; by name.
 static const char* const kIndexes[] = {
+    "CREATE INDEX order_returns_order_guid ON order_returns(order_guid)",
     "CREATE INDEX orderdetail_order_guid_sales ON orderdetail(order_guid,order_product_barcode,"
     "order_product_num,order_product_subtotal)",
     "CREATE INDEX orders_order_time ON orders(order_time)",

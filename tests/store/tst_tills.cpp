@@ -1,6 +1,7 @@
 #include "app/AppContext.h"
 #include "store/RecordId.h"
 #include "store/StockDb.h"
+#include "support_StoreTest.h"
 #include "support_TempStore.h"
 
 #include <QElapsedTimer>
@@ -17,6 +18,23 @@ namespace {
 PurchaseInfo Purchase(const QString& guid, const QString& num, const QString& barcode = "690")
 {
     return {guid, "2021-03-05 10:00:00", "1001", "", "茶", barcode, num, "7", "1.5", "", "2"};
+}
+
+// A sale of yesterday: three 茶 690 at 2.5 and one 水 691 at 4.
+bool SellYesterday(const QString& sale = "1")
+{
+    const QString time = QDateTime::currentDateTime().addDays(-1).toString("yyyy-MM-dd HH:mm:ss");
+    return stockDb.InsertOrderDetail({sale, time, "11.5", "茶", "7", "690", "3", "2.5", "7.5"}) &&
+           stockDb.InsertOrderDetail({sale, time, "11.5", "水", "8", "691", "1", "4", "4"}) &&
+           stockDb.InsertOrder({sale, time, "11.5", "2"});
+}
+
+StockDb::Return Take(StockDb& till, const QString& guid, qint64 tea, qint64 water = 0,
+                     const QString& sale = "1")
+{
+    const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+    return till.StoreReturn(
+        sale, guid, now, {{"", "", "690", "2.50", 0, 0, tea}, {"", "", "691", "4", 0, 0, water}});
 }
 } // namespace
 
@@ -36,6 +54,8 @@ private slots:
     void refusedSettingsOpenNothing_data();
     void refusedSettingsOpenNothing();
     void passwordsNeverShown();
+    void returnsNeverExceedTheSale();
+    void racingReturnsNeverExceedTheSale();
 
 private:
     std::unique_ptr<TempStore> store;
@@ -204,6 +224,68 @@ void TestTills::passwordsNeverShown()
     QCOMPARE(MaskedConnection("host=h password=s3cret user=u PASSWORD = 'a b\\' c' dbname=d"),
              QString("host=h password=*** user=u PASSWORD = *** dbname=d"));
     QCOMPARE(MaskedConnection("service=shop"), QString("service=shop"));
+}
+
+// On a store made before returns existed, which gets their table at start.
+void TestTills::returnsNeverExceedTheSale()
+{
+    QVERIFY(!store->Exec("DROP TABLE order_returns").lastError().isValid());
+    stockDb.OpenStockDb(QString());
+    QVERIFY(SellYesterday());
+    QVERIFY(stockDb.InsertProduct("7", "茶", "690", "5", "", "", ""));
+    QCOMPARE(Take(stockDb, "2", 2), StockDb::Return::Stored);
+    // Units go back on the shelf only where sales take them off it.
+    QCOMPARE(stockDb.QueryProductByBarcode("690").product_num, QString("5"));
+    QVERIFY(stockDb.SetSalesReduceStock(true));
+    QCOMPARE(Take(stockDb, "3", 1, 1), StockDb::Return::Stored);
+    QCOMPARE(stockDb.QueryProductByBarcode("690").product_num, QString("6"));
+    const QStringList before = StoreSnapshot() << TableRows("order_returns");
+    QCOMPARE(Take(stockDb, "4", 1), StockDb::Return::TooMany);
+    QCOMPARE(Take(stockDb, "4", 0, 1), StockDb::Return::TooMany);
+    QCOMPARE(stockDb.StoreReturn("2", "4", "", {{"", "", "690", "2.5", 0, 0, 1}}),
+             StockDb::Return::OfAReturn);
+    QCOMPARE(StoreSnapshot() << TableRows("order_returns"), before);
+
+    const OrderList today = stockDb.QueryOrdersOfDay(QDate::currentDate());
+    QCOMPARE(today.size(), 2);
+    QCOMPARE(QStringList({today[1].order_guid, today[1].order_total, today[1].order_ptnum}),
+             QStringList({"3", "-6.5", "-2"}));
+    const OrderDetailList lines = stockDb.QueryOrderDetails("3");
+    QCOMPARE(QStringList({lines[1].order_product_name, lines[1].order_product_guid,
+                          lines[1].order_product_num, lines[1].order_product_subtotal}),
+             QStringList({"水", "8", "-1", "-4"}));
+    QCOMPARE(stockDb.SaleOfReturn("3"), QString("1"));
+    QCOMPARE(stockDb.QueryReturnLines("1")[0].returned, qint64(3));
+}
+
+// For each sale both tills return two of its three at the same moment.
+void TestTills::racingReturnsNeverExceedTheSale()
+{
+    const int sales = 20;
+    for (int sale = 1; sale <= sales; ++sale)
+        QVERIFY(SellYesterday(QString::number(sale)));
+    QSemaphore arrived[2];
+    QList<StockDb::Return> outcomes[2];
+    std::unique_ptr<QThread> tills[2];
+    for (int till = 0; till < 2; ++till) {
+        tills[till].reset(QThread::create([till, &arrived, &outcomes] {
+            StockDb other("till" + QString::number(till));
+            other.OpenStockDb(QString());
+            for (int sale = 1; sale <= sales; ++sale) {
+                arrived[till].release();
+                arrived[1 - till].acquire();
+                const QString guid = QString::number(1000 * (till + 1) + sale);
+                outcomes[till] << Take(other, guid, 2, 0, QString::number(sale));
+            }
+        }));
+        tills[till]->start();
+    }
+    QVERIFY(tills[0]->wait(60000) && tills[1]->wait(60000));
+    // The later of the two is told why, not that it failed.
+    const QList<StockDb::Return> all = outcomes[0] + outcomes[1];
+    QCOMPARE(all.count(StockDb::Return::Stored), sales);
+    QCOMPARE(all.count(StockDb::Return::TooMany), sales);
+    QCOMPARE(store->Scalar("SELECT sum(order_product_num) FROM orderdetail").toInt(), 2 * sales);
 }
 
 QTEST_GUILESS_MAIN(TestTills)
