@@ -123,7 +123,7 @@ void TestStartup::firstAndSecondStart()
     QSqlDatabase::removeDatabase("seed");
     RunUntilReady(folder);
     QCOMPARE(QSettings(ini, QSettings::IniFormat).value("config/clientuuid").toString(), identity);
-    QCOMPARE(Tables(db).size(), 6);
+    QCOMPARE(Tables(db).size(), 7);
 
     const QString tool = QStandardPaths::findExecutable("sqlcipher");
     if (tool.isEmpty())

@@ -116,12 +116,12 @@ void TestStoreConnection::reopenMakesOrReportsTheTables_data()
     QTest::newRow("empty file of a first start cut short") << Damage([](TempStore& store) {
         stockDb.CloseStockDb();
         QVERIFY(QFile::resize(store.DbPath(), 0));
-    }) << QString() << 6;
+    }) << QString() << 7;
     QTest::newRow("table name taken") << Damage([](TempStore& store) {
         store.Exec("DROP TABLE products");
         store.Exec("CREATE INDEX products ON orders(order_time)");
     }) << "there is already an index named products"
-                                      << 5;
+                                      << 6;
 }
 
 void TestStoreConnection::reopenMakesOrReportsTheTables()
