@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/StockDb.h"
+
 #include <QAbstractItemDelegate>
 #include <QDialog>
 #include <QPersistentModelIndex>
@@ -32,6 +34,12 @@ private slots:
     void MenuChoice(QAction* pAction);
 
 private:
+    // The row's product as shown (role kShownRole) or as edited.
+    ProductInfo RowProduct(int row, int role) const;
+    // Tells why a change of a shown product was not made, and shows the
+    // stored products again.
+    void TellRefused(StockDb::Rewrite outcome, const QString& failure);
+
     std::unique_ptr<Ui::StockManger> ui;
     QMenu* contextMenu = nullptr;
     QAction* deleteAction = nullptr;

@@ -197,8 +197,14 @@ void CTTodaySale::onclicked(bool)
     if (!AskYes(QStringLiteral("请先确认订单信息无误，是否继续结算")))
         return;
 
-    const QString orderGuid = QString::fromLatin1(NewRecordIdText());
-    if (!StoreSale(orderGuid, ui->lb_totalprice->text())) {
+    // The sale keeps its identifier until it is stored or cancelled, so that
+    // paying again can never store it twice.
+    if (saleGuid.isEmpty())
+        saleGuid = QString::fromLatin1(NewRecordIdText());
+    // A failed COMMIT may have lost only its reply: the sale stored counts
+    // as paid, told to no one.
+    if (!StoreSale(saleGuid, ui->lb_totalprice->text()) &&
+        stockDb.QueryOrderByGuid(saleGuid).order_guid != saleGuid) {
         // The lines stay on screen so the cashier can simply pay again.
         MessageBoxes::Information(
             nullptr, kBoxTitle, QStringLiteral("结算失败，订单未保存") + stockDb.ServerAwayNote());
@@ -237,6 +243,7 @@ bool CTTodaySale::StoreSale(const QString& orderGuid, const QString& totalText)
 
 void CTTodaySale::ClearSale()
 {
+    saleGuid.clear();
     ShowTotals(0, 0.0);
     FocusBarcodeInput();
     ui->le_barcode->clear();

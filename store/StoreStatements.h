@@ -44,6 +44,18 @@ struct StoreStatements
     const char* ownWorker;
     const char* claimWorker;
     const char* claimedWorkers;
+    // Held by the till's connection for as long as it lives: a till whose
+    // stored number a running till holds (a cloned disk) claims another.
+    const char* holdWorker;
+    // Whether a till completed the day's backup of the server, and the
+    // record that one did: one copy a day is enough.
+    const char* backupDone;
+    const char* recordBackup;
+    // Makes the transaction just begun read one moment of the store.
+    const char* readSnapshot;
+    // A row when the stored row of an insert holds its values: %1 the table,
+    // %2 the columns, %3 the values, as the insert names them.
+    const char* storedAsSent;
 };
 
 extern const StoreStatements kFileStatements;
@@ -63,6 +75,7 @@ extern const char kPurchasesExport[];
 extern const char kStockExport[];
 extern const char kOrderDetailsOfOrder[];
 extern const char kOrderByGuid[];
+extern const char kPurchaseByGuid[];
 
 // A value as an SQL string literal.
 QString Literal(QString value);
