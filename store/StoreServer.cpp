@@ -1,5 +1,6 @@
 // The shared server: connecting, the session's settings, making the
-// connection again after it was lost, and the till's worker number.
+// connection again after it was lost, the till's worker number, and the
+// record of the day's backup.
 #include "app/AppContext.h"
 #include "store/RecordId.h"
 #include "store/StockDb.h"
