@@ -40,11 +40,25 @@ QString SettingsPath(const QString& dir)
 {
     return AppendUtf8(dir + "//", "plconfig.ini");
 }
+
+// Shopkeepers edit the file by hand in UTF-8; without the codec Qt would read
+// its bytes as Latin-1 and write them back so, garbling every Chinese text.
+// Escaped values written before read the same either way.
+class Plconfig : public QSettings
+{
+public:
+    explicit Plconfig(const QString& dir) : QSettings(SettingsPath(dir), QSettings::IniFormat)
+    {
+        setIniCodec("UTF-8");
+    }
+};
+
+const char kPrinter[] = "printer";
 } // namespace
 
 void LoadStoreSettings(QString dir)
 {
-    const QSettings settings(SettingsPath(dir), QSettings::IniFormat);
+    const Plconfig settings(dir);
     appContext.storeEngine = settings.value("/store/engine").toString().trimmed();
     appContext.storeConnection = settings.value("/store/connection").toString();
 }
@@ -54,7 +68,7 @@ void LoadClientUuid(QString dir)
     // A candidate is made on every start and thrown away when one is stored.
     const QByteArray candidate = Md5Hex(QUuid::createUuid().toString().toUtf8());
 
-    QSettings settings(SettingsPath(dir), QSettings::IniFormat);
+    Plconfig settings(dir);
     const QString stored = settings.value("/config/clientuuid", QVariant()).toString();
     if (stored.isEmpty()) {
         settings.setValue("/config/clientuuid", QString::fromLatin1(candidate));
@@ -62,4 +76,37 @@ void LoadClientUuid(QString dir)
     } else {
         appContext.clientUuid = stored;
     }
+}
+
+PrinterSettings LoadPrinterSettings(QString dir)
+{
+    Plconfig settings(dir);
+    settings.beginGroup(kPrinter);
+    PrinterSettings printer;
+    printer.connection = settings.value("connection").toString().trimmed();
+    printer.width = settings.value("width", printer.width).toInt() == 80 ? 80 : 58;
+    const QString encoding = settings.value("encoding").toString().trimmed().toUpper();
+    if (encoding == "GBK" || encoding == "UTF-8")
+        printer.encoding = encoding;
+    printer.autoPrint = settings.value("auto", printer.autoPrint).toBool();
+    printer.drawer = settings.value("drawer", printer.drawer).toBool();
+    printer.header = settings.value("header").toString();
+    printer.footer = settings.value("footer").toString();
+    return printer;
+}
+
+bool SavePrinterSettings(QString dir, const PrinterSettings& printer)
+{
+    Plconfig settings(dir);
+    settings.beginGroup(kPrinter);
+    settings.setValue("connection", printer.connection);
+    settings.setValue("width", printer.width);
+    settings.setValue("encoding", printer.encoding);
+    settings.setValue("auto", printer.autoPrint);
+    settings.setValue("drawer", printer.drawer);
+    settings.setValue("header", printer.header);
+    settings.setValue("footer", printer.footer);
+    settings.endGroup();
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }

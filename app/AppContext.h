@@ -3,6 +3,21 @@
 #include <QByteArray>
 #include <QString>
 
+// The till's receipt printer. An empty connection prints nothing.
+struct PrinterSettings
+{
+    // "tcp://HOST[:PORT]", "serial:DEVICE?baud=N" or the path of a device or file.
+    QString connection;
+    // Paper width in millimetres: 58 or 80.
+    int width = 58;
+    // "GB18030", "GBK" or "UTF-8".
+    QString encoding = QStringLiteral("GB18030");
+    bool autoPrint = true;
+    bool drawer = false;
+    QString header;
+    QString footer;
+};
+
 // Process-wide state every subsystem reads: who this installation is and
 // where its files live.
 struct AppContext
@@ -32,6 +47,11 @@ void LoadClientUuid(QString dir);
 
 // Reads the [store] section of <dir>/plconfig.ini; nothing is written.
 void LoadStoreSettings(QString dir);
+
+// Reads or writes the [printer] section of <dir>/plconfig.ini; writing keeps
+// the other sections.
+PrinterSettings LoadPrinterSettings(QString dir);
+bool SavePrinterSettings(QString dir, const PrinterSettings& printer);
 
 // The platform's directory separator as a UTF-8 tail for AppendUtf8.
 const char* PathSeparator();

@@ -1,7 +1,9 @@
 #include "app/Pellory.h"
 
+#include "app/ReceiptPrinter.h"
 #include "app/TabPageGuard.h"
 #include "screens/CTPasswordDialog.h"
+#include "screens/CTPrinterDialog.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 
@@ -56,7 +58,9 @@ QMap<QString, QString> ProviderChoices(const ProviderList& providers)
 }
 } // namespace
 
-Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
+Pellory::Pellory(QString appDir, QWidget* parent)
+    : QMainWindow(parent), appDir(appDir),
+      receiptPrinter(new ReceiptPrinter(LoadPrinterSettings(appDir), this))
 {
     ui.setupUi(this);
 
@@ -95,6 +99,8 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     trayMenu->addAction(maximizeAction);
     trayMenu->addAction(restoreAction);
     trayMenu->addAction(passwordAction);
+    trayMenu->addAction(printerAction);
+    trayMenu->addAction(drawerAction);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
 
@@ -108,22 +114,16 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     trayIcon->setToolTip("Quorrin1009");
     trayIcon->setVisible(true);
 
-    backupFailure = new QLabel(this);
-    backupFailure->setObjectName("lb_backupFailure");
-    QPalette red = backupFailure->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    backupFailure->setPalette(red);
-    backupFailure->hide();
-    ui.statusBar->addPermanentWidget(backupFailure);
+    backupFailure = AddFailureLabel("lb_backupFailure");
+    printFailure = AddFailureLabel("lb_printFailure");
+    // Some desktops show no tray: the passphrase and the printer are in the
+    // window too.
+    AddStatusButton(passwordAction);
+    AddStatusButton(printerAction);
 
-    // Some desktops show no tray: the passphrase is in the window too. Out
-    // of the Tab order, so that Tab still leads from field to field.
-    auto* passwordButton = new QToolButton(ui.statusBar);
-    passwordButton->setDefaultAction(passwordAction);
-    passwordButton->setAutoRaise(true);
-    passwordButton->setFocusPolicy(Qt::NoFocus);
-    ui.statusBar->addPermanentWidget(passwordButton);
-    passwordButton->setVisible(passwordAction->isVisible());
+    connect(&todaySale, &CTTodaySale::SalePaid, receiptPrinter, &ReceiptPrinter::PrintSale);
+    connect(&orderManager, &CTOrderManager::ReprintAsked, receiptPrinter, &ReceiptPrinter::Reprint);
+    connect(receiptPrinter, &ReceiptPrinter::Finished, this, &Pellory::ShowPrintResult);
 
     // Hidden in the tray, no window is left visible, and Qt would end the
     // program as soon as any box is answered, taking an open sale with it.
@@ -141,6 +141,29 @@ Pellory::~Pellory()
     catchThread.wait();
 }
 
+QLabel* Pellory::AddFailureLabel(const char* name)
+{
+    auto* label = new QLabel(this);
+    label->setObjectName(name);
+    QPalette red = label->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    label->setPalette(red);
+    label->hide();
+    ui.statusBar->addPermanentWidget(label);
+    return label;
+}
+
+// Out of the Tab order, so that Tab still leads from field to field.
+void Pellory::AddStatusButton(QAction* action)
+{
+    auto* button = new QToolButton(ui.statusBar);
+    button->setDefaultAction(action);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    ui.statusBar->addPermanentWidget(button);
+    button->setVisible(action->isVisible());
+}
+
 void Pellory::CreateTrayActions()
 {
     hideAction = new QAction(tr("隐藏"), this);
@@ -155,6 +178,13 @@ void Pellory::CreateTrayActions()
     passwordAction->setObjectName("passwordAction");
     passwordAction->setVisible(stockDb.KeyCanChange());
     connect(passwordAction, &QAction::triggered, this, &Pellory::OnSetPassword);
+    printerAction = new QAction(tr("打印机设置"), this);
+    printerAction->setObjectName("printerAction");
+    connect(printerAction, &QAction::triggered, this, &Pellory::OnPrinterSettings);
+    drawerAction = new QAction(tr("开钱箱"), this);
+    drawerAction->setObjectName("drawerAction");
+    drawerAction->setVisible(receiptPrinter->HasPrinter());
+    connect(drawerAction, &QAction::triggered, receiptPrinter, &ReceiptPrinter::OpenDrawer);
 }
 
 void Pellory::iconActivated(QSystemTrayIcon::ActivationReason) {}
@@ -170,6 +200,17 @@ void Pellory::OnSetPassword()
     CTPasswordDialog dialog(this);
     connect(&dialog, &CTPasswordDialog::KeyAboutToChange, this, &Pellory::StoreKeyChanging);
     dialog.exec();
+}
+
+void Pellory::OnPrinterSettings()
+{
+    CTPrinterDialog dialog(appDir, receiptPrinter->Settings(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    receiptPrinter->SetSettings(dialog.Settings());
+    drawerAction->setVisible(receiptPrinter->HasPrinter());
+    // Told of the printer before; without one nothing is said about printing.
+    printFailure->hide();
 }
 
 void Pellory::HandleCatchResult(QString reply)
@@ -212,6 +253,15 @@ void Pellory::ShowBackupResult(bool made, const QString& reason)
         return;
     backupFailure->setText(QStringLiteral("备份失败：") + QString(reason).replace('\n', ' '));
     trayIcon->showMessage(QStringLiteral("备份失败"), reason, QSystemTrayIcon::Warning);
+}
+
+void Pellory::ShowPrintResult(const QString& reason)
+{
+    printFailure->setVisible(!reason.isEmpty());
+    if (reason.isEmpty())
+        return;
+    printFailure->setText(QStringLiteral("小票未打印：") + QString(reason).replace('\n', ' '));
+    trayIcon->showMessage(QStringLiteral("小票未打印"), reason, QSystemTrayIcon::Warning);
 }
 
 void Pellory::OnHandleCheckVerTimeOut()

@@ -15,6 +15,7 @@
 #include <QTimer>
 
 class QAction;
+class ReceiptPrinter;
 class QLabel;
 class QMenu;
 
@@ -37,6 +38,9 @@ public slots:
     // keyboard from the barcode field: it comes up once as a tray message and
     // stays in the status bar, in red, until a copy is made.
     void ShowBackupResult(bool made, const QString& reason);
+    // How a receipt or drawer job went, told the same way: the counter must
+    // keep the keyboard while a customer waits.
+    void ShowPrintResult(const QString& reason);
 signals:
     // The store's key is about to change (see CTPasswordDialog).
     void StoreKeyChanging();
@@ -51,6 +55,7 @@ private slots:
     void OnCurrentChanged(int index);
     void OnHandleSqlInit();
     void OnSetPassword();
+    void OnPrinterSettings();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -58,6 +63,8 @@ protected:
 
 private:
     void CreateTrayActions();
+    QLabel* AddFailureLabel(const char* name);
+    void AddStatusButton(QAction* action);
 
     CCatchThread catchThread;
     QTimer checkVerTimer;
@@ -75,7 +82,12 @@ private:
     QAction* restoreAction = nullptr;
     QAction* quitAction = nullptr;
     QAction* passwordAction = nullptr;
+    QAction* printerAction = nullptr;
+    QAction* drawerAction = nullptr;
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
     QLabel* backupFailure = nullptr;
+    QLabel* printFailure = nullptr;
+    QString appDir;
+    ReceiptPrinter* receiptPrinter = nullptr;
 };

@@ -18,6 +18,8 @@
 #include "ProgramProbe.h"
 #include "app/AppContext.h"
 #include "app/Pellory.h"
+#include "receipt/PrinterRoute.h"
+#include "receipt/ReceiptBytes.h"
 #include "screens/MessageBoxes.h"
 #include "store/RecordId.h"
 #include "store/ServerBackup.h"
@@ -41,6 +43,8 @@
 #include <QSqlQuery>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -735,6 +739,80 @@ bool TimeBackupDuringSales(const QString& run, QVector<Row>& rows)
     return true;
 }
 
+// A receipt of a sale's lines built, and such a sale paid on the five-year
+// store with the till's printer on the loopback: one that reads every job,
+// and one that takes the connection and never reads. The receipt goes out on
+// a thread of its own, so paying keeps its target with either.
+bool TimeReceipts(const QString& run, const Picks& picks, QVector<Row>& rows)
+{
+    Receipt receipt{QStringLiteral("销售小票"), QString(), "2026-12-09 10:30:00",
+                    "1234567890123456789",      {},        0};
+    for (int line = 0; line < kSaleLines; ++line)
+        receipt.lines.append(
+            {QStringLiteral("农夫山泉天然矿泉水 Nongfu Spring 550ml"), 2, 200, 400});
+    Row build(QStringLiteral("build a %1-line receipt").arg(kSaleLines), 1, "ms",
+              Row::EncryptedOnly);
+    Progress() << "timing " << build.action << Qt::endl;
+    QByteArray job;
+    if (!Measure({[&] { job.clear(); },
+                  [&] { job = ReceiptBytes(receipt, PrinterSettings(), true); },
+                  [&] { return !job.isEmpty(); }},
+                 kRepetitions, build.encrypted))
+        return false;
+    rows << build;
+
+    for (const bool reads : {true, false}) {
+        QTcpServer printer;
+        if (!printer.listen(QHostAddress::LocalHost, 0))
+            return false;
+        // The system still takes the connection and the job's bytes.
+        if (!reads)
+            printer.pauseAccepting();
+        int printed = 0;
+        QObject::connect(&printer, &QTcpServer::newConnection, [&] {
+            while (QTcpSocket* socket = printer.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, [socket] { socket->readAll(); });
+                QObject::connect(socket, &QTcpSocket::disconnected, [&printed, socket] {
+                    ++printed;
+                    socket->deleteLater();
+                });
+            }
+        });
+        PrinterSettings settings;
+        settings.connection = QStringLiteral("tcp://127.0.0.1:%1").arg(printer.serverPort());
+        if (!SavePrinterSettings(run, settings) ||
+            !OpenStore(StoreFolder(run, kFiveYears, Cipher::Encrypted), Cipher::Encrypted))
+            return false;
+        Row pay(QStringLiteral("pay a %1-line sale, receipt to a printer %2, five years")
+                    .arg(kSaleLines)
+                    .arg(reads ? "on a loopback listener" : "that never reads"),
+                50, "ms", Row::EncryptedOnly);
+        Progress() << "timing " << pay.action << Qt::endl;
+        Pellory window(run);
+        window.resize(1280, 800);
+        window.show();
+        SettleEvents();
+        Counter counter(window, picks, kFiveYears);
+        counter.Reseed(1009);
+        for (const TimedAction& timed : counter.Actions()) {
+            if (timed.name.startsWith("pay a") &&
+                !Measure(timed.action, kRepetitions, pay.encrypted))
+                return false;
+        }
+        QDeadlineTimer printing(kPrinterJobMs);
+        while (reads && printed <= kRepetitions && !printing.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        if (reads && printed != kRepetitions + 1) {
+            Progress() << "  the printer got " << printed << " receipts of " << kRepetitions + 1
+                       << Qt::endl;
+            return false;
+        }
+        rows << pay;
+    }
+    // The rows after these start the program with no printer.
+    return SavePrinterSettings(run, PrinterSettings());
+}
+
 // A year's order lines of the ten-year history out to a CSV file, as the
 // statistics tab writes them.
 bool TimeYearExport(const QString& run, const Picks& picks, QVector<Row>& rows)
@@ -1276,6 +1354,8 @@ int main(int argc, char* argv[])
          TimeScreens(run, histories, only, serverOnly, rows) &&
          (serverOnly || !QString::fromLatin1(kYearExport).contains(only) ||
           TimeYearExport(run, histories.back().picks, rows)) &&
+         (serverOnly || !QStringLiteral("receipt").contains(only) ||
+          TimeReceipts(run, histories.front().picks, rows)) &&
          (!(all || serverOnly) ||
           (TimeTwoTills(histories.front().picks, rows) && TimeServerBackup(run, rows))) &&
          (!all || (TimeScanDuringBackup(run, histories.front().picks, rows) &&

@@ -7,6 +7,7 @@
 #include "store/StockDb.h"
 #include "ui_Order.h"
 
+#include <QMenu>
 #include <QTime>
 #include <QtCharts/QBarCategoryAxis>
 #include <QtCharts/QBarSeries>
@@ -29,6 +30,12 @@ CTOrderManager::CTOrderManager(QWidget* parent) : QDialog(parent), ui(std::make_
         this, ui->tv_orderlist, {tr("订单时间"), tr("订单ID"), tr("订单总额"), tr("商品数量")},
         QHeaderView::Fixed);
     TableSupport::MakeReadOnlyRowSelection(ui->tv_orderlist);
+    ui->tv_orderlist->setContextMenuPolicy(Qt::CustomContextMenu);
+    rowMenu = new QMenu(this);
+    connect(rowMenu->addAction(QStringLiteral("补打小票")), &QAction::triggered, this,
+            [this] { emit ReprintAsked(TableSupport::CellText(model, menuRow, 1)); });
+    connect(ui->tv_orderlist, &QTableView::customContextMenuRequested, this,
+            &CTOrderManager::OnRowMenu);
 
     chart = new QChart();
     chart->legend()->setVisible(true);
@@ -166,4 +173,9 @@ void CTOrderManager::onhovered(bool status, int index, QBarSet* barset)
     const qreal value = barset->at(index);
     ChartSupport::ShowBarTip(tipLabel, ui->chartshow, status, index, value,
                              QStringLiteral("%1元").arg(TableSupport::MoneyText(CentsOf(value))));
+}
+
+void CTOrderManager::OnRowMenu(const QPoint& pos)
+{
+    TableSupport::PopupRowMenu(ui->tv_orderlist, pos, rowMenu, menuRow);
 }

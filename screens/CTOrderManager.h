@@ -8,6 +8,7 @@
 #include <memory>
 
 class QLabel;
+class QMenu;
 class QStandardItemModel;
 namespace Ui {
 class Order;
@@ -32,6 +33,10 @@ public:
 
     void ReloadOrders();
 
+signals:
+    // "补打小票" was chosen on the order's row.
+    void ReprintAsked(const QString& orderGuid);
+
 private:
     void BuildChart(QMap<int, double> hourTotals, double maxValue);
     void FitColumnsToContents();
@@ -39,12 +44,16 @@ private:
 private slots:
     void onCalendarClicked(const QDate& date);
     void onhovered(bool status, int index, QBarSet* barset);
+    void OnRowMenu(const QPoint& pos);
 
 private:
     std::unique_ptr<Ui::Order> ui;
     QStandardItemModel* model = nullptr;
     QChart* chart = nullptr;
     QLabel* tipLabel = nullptr;
+    QMenu* rowMenu = nullptr;
+    // The row the menu was opened on.
+    int menuRow = -1;
     QBarSet* turnover = nullptr;
     QValueAxis* amountAxis = nullptr;
     // Highest hourly total the amount axis was last rounded for.

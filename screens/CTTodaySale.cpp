@@ -201,44 +201,44 @@ void CTTodaySale::onclicked(bool)
     // paying again can never store it twice.
     if (saleGuid.isEmpty())
         saleGuid = QString::fromLatin1(NewRecordIdText());
+    const QString totalText = ui->lb_totalprice->text();
+    const OrderDetailList lines = SaleLines(saleGuid, totalText);
+    const OrderInfo order{saleGuid, QDateTime::currentDateTime().toString(kTimeFormat), totalText,
+                          QString::number(lines.size())};
     // A failed COMMIT may have lost only its reply: the sale stored counts
     // as paid, told to no one.
-    if (!StoreSale(saleGuid, ui->lb_totalprice->text()) &&
-        stockDb.QueryOrderByGuid(saleGuid).order_guid != saleGuid) {
+    if (!StoreSale(order, lines) && stockDb.QueryOrderByGuid(saleGuid).order_guid != saleGuid) {
         // The lines stay on screen so the cashier can simply pay again.
         MessageBoxes::Information(
             nullptr, kBoxTitle, QStringLiteral("结算失败，订单未保存") + stockDb.ServerAwayNote());
         return;
     }
     ClearSale();
+    emit SalePaid(order, lines);
+}
+
+OrderDetailList CTTodaySale::SaleLines(const QString& orderGuid, const QString& totalText) const
+{
+    OrderDetailList lines;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const auto cell = [this, row](int column) {
+            return TableSupport::CellText(model, row, column);
+        };
+        lines.append({orderGuid, cell(ScanTime), totalText, cell(Name), cell(Guid), cell(Barcode),
+                      cell(Quantity), cell(Price), cell(Subtotal)});
+    }
+    return lines;
 }
 
 // The detail rows and the order row are one sale: a half-stored sale would
 // show up in the turnover with lines missing, so either all land or none.
-bool CTTodaySale::StoreSale(const QString& orderGuid, const QString& totalText)
+bool CTTodaySale::StoreSale(const OrderInfo& order, const OrderDetailList& lines)
 {
-    const int lineCount = model->rowCount();
     StockDb::Transaction transaction(stockDb);
     bool ok = transaction.isActive();
-    for (int row = 0; ok && row < lineCount; ++row) {
-        const auto cell = [this, row](int column) {
-            return TableSupport::CellText(model, row, column);
-        };
-        OrderDetailInfo line;
-        line.order_guid = orderGuid;
-        line.order_time = cell(ScanTime);
-        line.order_total = totalText;
-        line.order_product_name = cell(Name);
-        line.order_product_guid = cell(Guid);
-        line.order_product_barcode = cell(Barcode);
-        line.order_product_num = cell(Quantity);
-        line.order_product_rprice = cell(Price);
-        line.order_product_subtotal = cell(Subtotal);
-        ok = stockDb.InsertOrderDetail(line);
-    }
-    ok = ok && stockDb.InsertOrder({orderGuid, QDateTime::currentDateTime().toString(kTimeFormat),
-                                    totalText, QString::number(lineCount)});
-    return ok && transaction.commit();
+    for (int row = 0; ok && row < lines.size(); ++row)
+        ok = stockDb.InsertOrderDetail(lines[row]);
+    return ok && stockDb.InsertOrder(order) && transaction.commit();
 }
 
 void CTTodaySale::ClearSale()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/Records.h"
+
 #include <QAbstractItemDelegate>
 #include <QDialog>
 #include <QString>
@@ -22,10 +24,15 @@ public:
 
     void FocusBarcodeInput();
 
+signals:
+    // A sale was stored, as these rows; the next one can be scanned already.
+    void SalePaid(const OrderInfo& order, const OrderDetailList& lines);
+
 private:
     void RecomputeTotals();
     void ShowTotals(int lineCount, double total);
-    bool StoreSale(const QString& orderGuid, const QString& totalText);
+    bool StoreSale(const OrderInfo& order, const OrderDetailList& lines);
+    OrderDetailList SaleLines(const QString& orderGuid, const QString& totalText) const;
     void ClearSale();
 
 private slots:

@@ -189,7 +189,10 @@ void TestMainWindow::trayMenuEntries()
     QStringList texts;
     for (QAction* action : window.TrayMenu()->actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
-    QCOMPARE(texts, QStringList({"隐藏", "最大化", "恢复", "设置数据库密码", "-", "退出"}));
+    QCOMPARE(texts, QStringList({"隐藏", "最大化", "恢复", "设置数据库密码", "打印机设置", "开钱箱",
+                                 "-", "退出"}));
+    // The drawer opens through a printer only.
+    QVERIFY(!window.findChild<QAction*>("drawerAction")->isVisible());
     // A server has logins of its own: only the file takes the shop's key.
     QCOMPARE(window.findChild<QAction*>("passwordAction")->isVisible(), !TempStore::OnServer());
     // A store without the shop's key to set is offered none.

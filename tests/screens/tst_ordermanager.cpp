@@ -175,6 +175,21 @@ private slots:
         QCOMPARE(AmountAxis()->max(), 20.0);
     }
 
+    // The menu names the order of the row it was opened on; none pops up below the rows.
+    void rowMenuAsksForReprint()
+    {
+        AddOrder("2021-03-05 09:15:00", "10");
+        AddOrder("2021-03-05 10:15:00", "20");
+        ClickDay(day);
+        QSignalSpy asked(screen, &CTOrderManager::ReprintAsked);
+        const QRect second = view->visualRect(view->model()->index(1, 0));
+        QCOMPARE(RightClickFirstEntry(view, second.center()), QStringList{"补打小票"});
+        QCOMPARE(asked.count(), 1);
+        QCOMPARE(asked[0][0].toString(), QString("2"));
+        QCOMPARE(RightClickFirstEntry(view, second.bottomLeft() + QPoint(1, 40)), QStringList());
+        QCOMPARE(asked.count(), 1);
+    }
+
     void hoverShowsAmountAboveBar()
     {
         AddOrder("2021-03-05 09:15:00", "10");
