@@ -35,10 +35,14 @@ void BackupScheduler::CheckDate()
 {
     const QDate day = today();
     // A store that did not open has been reported already; nothing to copy.
-    // The copy reads Stock.db, which a shared store on a server does not have.
-    if (worker || day == lastDay || !stockDb.IsOpen() || stockDb.IsServer())
+    if (worker || day == lastDay || !stockDb.IsOpen())
         return;
     lastDay = day;
+    // One copy a day of a shop's server is enough: another till made it.
+    if (stockDb.ServerBackupDone(day)) {
+        emit BackupDone(true, QString());
+        return;
+    }
     if (stockDb.IsServer())
         backup = std::make_unique<ServerBackup>(QLatin1String(QSqlDatabase::defaultConnection),
                                                 StockDb::FilePassword(), folder);
@@ -63,8 +67,12 @@ void BackupScheduler::OnBackupFinished()
 {
     worker->wait();
     worker.reset();
+    const bool there = result.outcome == StockBackup::Outcome::Made ||
+                       result.outcome == StockBackup::Outcome::AlreadyThere;
+    if (there)
+        stockDb.RecordServerBackup(lastDay);
     if (result.outcome != StockBackup::Outcome::Cancelled)
-        emit BackupDone(result.outcome != StockBackup::Outcome::Failed, result.reason);
+        emit BackupDone(there, result.reason);
     // The date may have changed while the copy ran.
     CheckDate();
 }

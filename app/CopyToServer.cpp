@@ -143,8 +143,18 @@ int CopyInto(const QSqlDatabase& file, QSqlDatabase server)
         same = Compare(file, server, table) && same;
     if (!same)
         return Refuse(QStringLiteral("两边不一致，已撤销。"));
-    if (!server.commit())
-        return Refuse(QStringLiteral("提交失败：%1").arg(server.lastError().text()));
+    if (!server.commit()) {
+        const QString reason = QStringLiteral("提交失败：%1").arg(server.lastError().text());
+        if (stockDb.ServerAwayNote().isEmpty())
+            return Refuse(reason);
+        // The link broke after the COMMIT went out: the server may have
+        // stored everything before its reply was lost.
+        out << reason << Qt::endl
+            << QStringLiteral("不知道服务器是否已写入：再运行一次即可知道——"
+                              "若提示表已有记录，复制已经完成。")
+            << Qt::endl;
+        return 1;
+    }
     out << QStringLiteral("完成：全部记录已复制到服务器，两边一致。") << Qt::endl;
     return 0;
 }

@@ -122,24 +122,17 @@ void CTStockManager::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHi
         return;
     const int row = editRow.row();
     editRow = QPersistentModelIndex();
-    const auto texts = [this, row](int role) {
-        const auto cell = [this, row, role](int column) {
-            return model->item(row, column)->data(role).toString();
-        };
-        ProductInfo product;
-        product.product_guid = cell(ProductIdColumn);
-        product.product_name = cell(NameColumn);
-        product.product_barcode = cell(BarcodeColumn);
-        product.product_num = cell(StockColumn);
-        product.product_provider_guid = cell(ProviderIdColumn);
-        product.product_original_price = cell(OriginalPriceColumn);
-        product.product_retail_price = cell(RetailPriceColumn);
-        return product;
-    };
+    const ProductInfo edited = RowProduct(row, Qt::DisplayRole);
+    // A product without a name could no longer be sold or found by name.
+    if (edited.product_name.isEmpty()) {
+        MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
+                                  QStringLiteral("商品名称不能为空"));
+        RefreshStockList();
+        return;
+    }
     // A product is rewritten by deleting and inserting it again; both happen
     // or neither, so a refused insert never loses the product.
-    const StockDb::Rewrite outcome =
-        stockDb.RewriteProduct(texts(kShownRole), texts(Qt::DisplayRole));
+    const StockDb::Rewrite outcome = stockDb.RewriteProduct(RowProduct(row, kShownRole), edited);
     if (outcome == StockDb::Rewrite::Written) {
         for (int column = 0; column < model->columnCount(); ++column)
             model->item(row, column)->setData(model->item(row, column)->text(), kShownRole);
@@ -149,11 +142,31 @@ void CTStockManager::EditCompleteSlot(QWidget*, QAbstractItemDelegate::EndEditHi
         model->RecordMovedToEnd(row);
         return;
     }
+    TellRefused(outcome, QStringLiteral("修改失败，数据未更改"));
+}
+
+ProductInfo CTStockManager::RowProduct(int row, int role) const
+{
+    const auto cell = [this, row, role](int column) {
+        return model->item(row, column)->data(role).toString();
+    };
+    ProductInfo product;
+    product.product_guid = cell(ProductIdColumn);
+    product.product_name = cell(NameColumn);
+    product.product_barcode = cell(BarcodeColumn);
+    product.product_num = cell(StockColumn);
+    product.product_provider_guid = cell(ProviderIdColumn);
+    product.product_original_price = cell(OriginalPriceColumn);
+    product.product_retail_price = cell(RetailPriceColumn);
+    return product;
+}
+
+void CTStockManager::TellRefused(StockDb::Rewrite outcome, const QString& failure)
+{
     MessageBoxes::Information(this, QStringLiteral("Quorrin1009"),
                               outcome == StockDb::Rewrite::ChangedElsewhere
                                   ? QStringLiteral("该商品已在其他收银台修改，请核对后再改")
-                                  : QStringLiteral("修改失败，数据未更改") +
-                                        stockDb.ServerAwayNote());
+                                  : failure + stockDb.ServerAwayNote());
     RefreshStockList();
 }
 
@@ -169,8 +182,13 @@ void CTStockManager::MenuChoice(QAction* pAction)
     if (!TableSupport::ConfirmDelete(QStringLiteral("是否删除本行数据?")) ||
         pAction->text() != QStringLiteral("删除"))
         return;
-    const QString productGuid = TableSupport::CellText(model, menuRow, ProductIdColumn);
-    TableSupport::FinishDelete(model, menuRow, stockDb.DeleteProduct(productGuid));
+    // Deleted only as shown: a product changed or booked at another till
+    // since the list was read stays, and so does its stock.
+    const StockDb::Rewrite outcome = stockDb.RemoveProduct(RowProduct(menuRow, kShownRole));
+    if (outcome == StockDb::Rewrite::ChangedElsewhere)
+        TellRefused(outcome, QString());
+    else
+        TableSupport::FinishDelete(model, menuRow, outcome == StockDb::Rewrite::Written);
 }
 
 void CTStockManager::ShowSettings()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/StockDb.h"
+
 #include <QAbstractItemDelegate>
 #include <QDialog>
 #include <QPersistentModelIndex>
@@ -37,6 +39,11 @@ private slots:
 private:
     // The settings as the store holds them now, set at another till maybe.
     void ShowSettings();
+    // The row's product as shown (role kShownRole) or as edited.
+    ProductInfo RowProduct(int row, int role) const;
+    // Tells why a change of a shown product was not made, and shows the
+    // stored products again.
+    void TellRefused(StockDb::Rewrite outcome, const QString& failure);
 
     std::unique_ptr<Ui::StockManger> ui;
     QMenu* contextMenu = nullptr;

@@ -170,14 +170,18 @@ void CTTodayPurchase::OnClicked(bool /*bChecked*/)
         return;
     }
 
-    ui->le_pcguid->setText(NewRecordIdText());
     booking.providerGuid = providerMap.value(booking.providerName);
 
-    if (!Store(booking)) {
+    // The booking keeps its identifier until it is stored, so that booking
+    // again can never store it twice. A failed COMMIT may have lost only its
+    // reply: the booking stored counts as made.
+    if (!Store(booking) &&
+        stockDb.QueryPurchaseByGuid(booking.guid).purchase_guid != booking.guid) {
         MessageBoxes::Information(
             this, kTitle, QStringLiteral("进货失败，数据未保存") + stockDb.ServerAwayNote());
         return;
     }
+    ui->le_pcguid->setText(NewRecordIdText());
     model->appendRow(TableSupport::MakeItems({booking.time, booking.providerName, booking.bill,
                                               booking.name, booking.barcode, booking.num,
                                               booking.oprice, booking.rprice, booking.guid}));

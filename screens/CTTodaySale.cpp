@@ -199,12 +199,17 @@ void CTTodaySale::onclicked(bool)
     if (!AskYes(QStringLiteral("请先确认订单信息无误，是否继续结算")))
         return;
 
-    const QString orderGuid = QString::fromLatin1(NewRecordIdText());
+    // The sale keeps its identifier until it is stored or cancelled, so that
+    // paying again can never store it twice.
+    if (saleGuid.isEmpty())
+        saleGuid = QString::fromLatin1(NewRecordIdText());
     const QString totalText = ui->lb_totalprice->text();
-    const OrderDetailList lines = SaleLines(orderGuid, totalText);
-    const OrderInfo order{orderGuid, QDateTime::currentDateTime().toString(kTimeFormat), totalText,
+    const OrderDetailList lines = SaleLines(saleGuid, totalText);
+    const OrderInfo order{saleGuid, QDateTime::currentDateTime().toString(kTimeFormat), totalText,
                           QString::number(lines.size())};
-    if (!StoreSale(order, lines)) {
+    // A failed COMMIT may have lost only its reply: the sale stored counts
+    // as paid, told to no one.
+    if (!StoreSale(order, lines) && stockDb.QueryOrderByGuid(saleGuid).order_guid != saleGuid) {
         // The lines stay on screen so the cashier can simply pay again.
         MessageBoxes::Information(
             nullptr, kBoxTitle, QStringLiteral("结算失败，订单未保存") + stockDb.ServerAwayNote());
@@ -267,6 +272,7 @@ void CTTodaySale::NoteLowStock(const QStringList& barcodes)
 
 void CTTodaySale::ClearSale()
 {
+    saleGuid.clear();
     ShowTotals(0, 0.0);
     FocusBarcodeInput();
     ui->le_barcode->clear();

@@ -50,4 +50,6 @@ private slots:
 private:
     std::unique_ptr<Ui::todaySale> ui;
     QStandardItemModel* model = nullptr;
+    // The open sale's order identifier, made when it is first paid.
+    QString saleGuid;
 };

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -16,6 +17,10 @@ RecordIdGenerator::Clock& ClockSource()
 }
 
 std::atomic<int> processWorker{kRecordIdWorker};
+
+// A clock set back by more than this starts the sequence over at its time;
+// less, and the identifiers go on from the last one, so none repeats.
+const std::uint64_t kClockSetBackMs = 1000;
 } // namespace
 
 void RecordIdGenerator::SetEpoch(std::int64_t ms)
@@ -52,10 +57,23 @@ RecordId RecordIdGenerator::NextId()
 
 QByteArray NewRecordIdText()
 {
-    RecordIdGenerator generator;
-    generator.SetEpoch(kRecordIdEpochMs);
-    generator.SetWorker(processWorker);
-    return UInt64Text(generator.NextId());
+    // Two identifiers of one millisecond differ in their sequence; the 4097th
+    // borrows the next millisecond.
+    static std::mutex lock;
+    static std::uint64_t lastMs = 0;
+    static std::uint64_t sequence = 0;
+    std::lock_guard<std::mutex> held(lock);
+    const std::uint64_t now = RecordIdGenerator::NowMs();
+    if (now > lastMs || lastMs - now > kClockSetBackMs) {
+        lastMs = now;
+        sequence = 0;
+    } else if (++sequence == 4096) {
+        ++lastMs;
+        sequence = 0;
+    }
+    const std::uint64_t worker = static_cast<std::uint64_t>(processWorker) & 0x3FF;
+    return UInt64Text(((lastMs - static_cast<std::uint64_t>(kRecordIdEpochMs)) << 22) |
+                      (worker << 12) | sequence);
 }
 
 void SetRecordIdWorker(int worker)

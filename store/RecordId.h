@@ -31,8 +31,8 @@ private:
     std::int32_t sequence = 0;
 };
 
-// Decimal text of a fresh RecordId (sequence always 0) carrying the
-// process's worker number.
+// Decimal text of a fresh RecordId carrying the process's worker number;
+// never the same twice in a process (unless its clock is set back).
 QByteArray NewRecordIdText();
 // The worker number of this process's identifiers: kRecordIdWorker for the
 // file store, the number claimed on the server for a shared one.

@@ -7,6 +7,7 @@
 #include "store/StoreStatements.h"
 
 #include <QDebug>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QVariant>
@@ -87,17 +88,38 @@ bool StockDb::Run(QSqlQuery& query, const QString& statement, OnFailure onFailur
     // A server that was away is tried again before the statement, and a
     // connection found lost under it is made again and the statement sent
     // once more. Outside a transaction that is safe: the keyed inserts cannot
-    // store twice, and updates and deletes are the same the second time.
+    // store twice, and updates and deletes are the same the second time. An
+    // insert refused for its key may have been stored by the first send,
+    // whose reply was lost: the stored row tells.
     if (IsServer() && !IsOpen() && ConnectionRestored())
         query = NewQuery();
     bool ok = Execute(query, statement);
     if (!ok && ConnectionRestored()) {
         query = NewQuery();
-        ok = Execute(query, statement);
+        ok = Execute(query, statement) ||
+             (failureCode == QLatin1String("23505") && StoredAsSent(statement));
     }
     if (!ok && onFailure == OnFailure::Log)
         qDebug() << "ExeSql Failed : " << FailureText(query);
     return ok;
+}
+
+bool StockDb::StoredAsSent(const QString& insert)
+{
+    static const QRegularExpression parts(
+        QStringLiteral("^insert into (\\w+)\\(([\\w,]+)\\) values \\((.*)\\)$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = parts.match(insert);
+    if (!match.hasMatch() || !statements->storedAsSent)
+        return false;
+    const QString refusal = failureCode;
+    QSqlQuery stored = NewQuery();
+    const bool same =
+        Execute(stored, QString::fromLatin1(statements->storedAsSent)
+                            .arg(match.captured(1), match.captured(2), match.captured(3))) &&
+        stored.next();
+    failureCode = same ? QString() : refusal;
+    return same;
 }
 
 bool StockDb::IsServer() const

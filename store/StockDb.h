@@ -35,8 +35,9 @@ public:
     bool ExeSql(QString sql);
 
     bool IsServer() const;
-    // A line for a failure box when the server cannot be reached; empty
-    // otherwise (and always for the file).
+    // A line for a failure box when the server cannot be reached or another
+    // till held the lock the change waited for; empty otherwise (and always
+    // for the file).
     QString ServerAwayNote() const;
     // Worker number of the identifiers this store's till makes.
     int Worker() const;
@@ -122,6 +123,8 @@ public:
     // when there is no such order.
     OrderInfo QueryOrderByGuid(QString order_guid);
     OrderDetailList QueryOrderDetails(QString order_guid);
+    // One stored purchase; empty when there is none.
+    PurchaseInfo QueryPurchaseByGuid(QString purchase_guid);
 
     // Returns. A return is an order of its own, with a negative total and
     // negative line quantities and subtotals, linked in order_returns to the
@@ -181,6 +184,14 @@ public:
     };
     // Writes edited over the product that was shown as shown.
     Rewrite RewriteProduct(const ProductInfo& shown, const ProductInfo& edited);
+    // Deletes the product that was shown as shown.
+    Rewrite RemoveProduct(const ProductInfo& shown);
+
+    // Whether a till completed the backup of the shop's server for day, and
+    // the record that this one did. One copy a day is enough; the file
+    // store's copies are its own (never recorded, never done).
+    bool ServerBackupDone(QDate day);
+    void RecordServerBackup(QDate day);
 
     // The shop's settings, kept in the store so that every till of a server
     // shares them; each read asks the store again. Whether paying takes the
@@ -255,6 +266,13 @@ private:
     QVector<Record> AllRows(QSqlQuery query, qint64* lastRowid = nullptr);
     template <typename Record> Record LastRow(QSqlQuery query);
     bool StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row);
+    // Starts the transaction a read of several statements runs in, so that
+    // they all see one moment of the store.
+    void BeginSnapshot(Transaction& transaction);
+    // After a resent insert failed on its key: whether the row stored by the
+    // first send holds what the statement would have stored.
+    bool StoredAsSent(const QString& insert);
+    Rewrite ChangeShownProduct(const ProductInfo& shown, const std::function<bool()>& change);
     // Names each product after its latest line in the period (from, to).
     bool ReadLatestNames(const QStringList& range, QVector<ProductSales>& products);
 

@@ -105,6 +105,14 @@ PurchaseList StockDb::QueryPurchasesByBarcode(QString purchase_product_barcode)
         Statement(statements->purchasesByBarcode, {purchase_product_barcode}), OnFailure::Log));
 }
 
+PurchaseInfo StockDb::QueryPurchaseByGuid(QString purchase_guid)
+{
+    if (purchase_guid.isEmpty())
+        return PurchaseInfo();
+    return LastRow<PurchaseInfo>(
+        Select(Statement(kPurchaseByGuid, {purchase_guid}), OnFailure::Log));
+}
+
 PurchaseList StockDb::QueryPurchasesOfDay(QDate day)
 {
     const DayRange range = DayRangeOf(day);

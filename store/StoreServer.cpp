@@ -1,5 +1,6 @@
 // The shared server: connecting, the session's settings, making the
-// connection again after it was lost, and the till's worker number.
+// connection again after it was lost, the till's worker number, and the
+// record of the day's backup.
 #include "app/AppContext.h"
 #include "store/RecordId.h"
 #include "store/StockDb.h"
@@ -35,7 +36,7 @@ qint64 NowMs()
 
 QString MaskedConnection(QString connection)
 {
-    static const QRegularExpression password(R"((\bpassword\s*=\s*)('(?:[^'\\]|\\.)*'?|\S*))",
+    static const QRegularExpression password(R"((\b\w*password\s*=\s*)('(?:[^'\\]|\\.)*'?|\S*))",
                                              QRegularExpression::CaseInsensitiveOption);
     return connection.replace(password, QStringLiteral("\\1***"));
 }
@@ -86,19 +87,27 @@ bool StockDb::ConnectServer()
 // The lowest number no till holds, kept by this till from then on. The key
 // names the machine and the program's folder as well as the client identity,
 // so that a folder copied to another machine, identity and all, claims a
-// number of its own.
+// number of its own. A disk image cloned to several tills shares even that:
+// the number is held by the connection as well, and a till that finds its
+// number held by a running one goes on with a key and number of its own.
 bool StockDb::ClaimWorker()
 {
-    const QString key = QString::fromLatin1(
+    const QString identity = QString::fromLatin1(
         Md5Hex((QSysInfo::machineUniqueId() + '|' + appContext.appDir.toUtf8() + '|' +
                 appContext.clientUuid.toUtf8() + '|' + connectionName.toUtf8())));
     const QString since = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
     QSqlQuery query = NewQuery();
     for (int attempt = 0; attempt <= kWorkerNumbers; ++attempt) {
+        const QString key = attempt == 0 ? identity : identity + '#' + QString::number(attempt);
         const QString own = Statement(statements->ownWorker, {key});
         const QString claim = Statement(statements->claimWorker, {key, since});
         if ((Execute(query, own) && query.next()) || (Execute(query, claim) && query.next())) {
-            worker = query.value(0).toInt();
+            const QString number = query.value(0).toString();
+            if (!Execute(query, Statement(statements->holdWorker, {number})) || !query.next())
+                break;
+            if (!query.value(0).toBool())
+                continue;
+            worker = number.toInt();
             if (connectionName == QLatin1String(QSqlDatabase::defaultConnection))
                 SetRecordIdWorker(worker);
             qDebug() << "Till worker number: " << worker;
@@ -107,12 +116,12 @@ bool StockDb::ClaimWorker()
         if (query.lastError().isValid())
             break;
         // Nothing claimed and nothing failed: another till took the number
-        // first, or none is left.
+        // first, or none is left (1009 is never handed out).
         if (Execute(query, QString::fromLatin1(statements->claimedWorkers)) && query.next() &&
-            query.value(0).toInt() >= kWorkerNumbers) {
+            query.value(0).toInt() >= kWorkerNumbers - 1) {
             openError = QStringLiteral("此服务器上已登记 %1 台收银台，编号已用完，本机无法加入。"
                                        "请管理员在 tills 表中删除不再使用的收银台。")
-                            .arg(kWorkerNumbers);
+                            .arg(kWorkerNumbers - 1);
             return false;
         }
     }
@@ -122,9 +131,12 @@ bool StockDb::ClaimWorker()
 
 QString StockDb::ServerAwayNote() const
 {
-    return IsServer() && (!IsOpen() || ConnectionBroken())
-               ? QStringLiteral("\n无法连接数据库服务器，服务器恢复后请再试一次")
-               : QString();
+    if (IsServer() && (!IsOpen() || ConnectionBroken()))
+        return QStringLiteral("\n无法连接数据库服务器，服务器恢复后请再试一次");
+    // lock_not_available: lock_timeout ended a wait for another till's lock.
+    if (IsServer() && failureCode == QLatin1String("55P03"))
+        return QStringLiteral("\n该商品正被其他收银台修改，请稍后再试");
+    return QString();
 }
 
 bool StockDb::ConnectionRestored()
@@ -142,4 +154,26 @@ bool StockDb::ConnectionBroken() const
         return false;
     PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
     return !connection || PQstatus(connection) == CONNECTION_BAD;
+}
+
+bool StockDb::ServerBackupDone(QDate day)
+{
+    if (!statements->backupDone)
+        return false;
+    QSqlQuery query =
+        Select(Statement(statements->backupDone, {day.toString(Qt::ISODate)}), OnFailure::Log);
+    return query.next();
+}
+
+void StockDb::RecordServerBackup(QDate day)
+{
+    if (!statements->recordBackup)
+        return;
+    const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss");
+    QSqlQuery query = NewQuery();
+    // Unrecorded, the next till only makes one more copy.
+    Run(query,
+        Statement(statements->recordBackup,
+                  {day.toString(Qt::ISODate), QString::number(worker), now}),
+        OnFailure::Log);
 }

@@ -76,6 +76,8 @@ const char* const kServerTables[] = {
     "BETWEEN 0 AND 1023), till_key TEXT NOT NULL UNIQUE, till_since TEXT NOT NULL)",
     "CREATE TABLE IF NOT EXISTS settings (setting_key TEXT PRIMARY KEY, setting_value TEXT, "
     "rowid BIGINT GENERATED ALWAYS AS IDENTITY UNIQUE)",
+    "CREATE TABLE IF NOT EXISTS backups (backup_day TEXT PRIMARY KEY, backup_worker INTEGER NOT "
+    "NULL, backup_time TEXT NOT NULL)",
     nullptr,
 };
 
@@ -191,6 +193,7 @@ const char kSaleOfReturn[] = "select order_guid from order_returns where return_
 const char kReturnedLinesOfSale[] =
     "select d.* from order_returns r JOIN orderdetail d ON d.order_guid=r.return_guid WHERE "
     "r.order_guid=%s ORDER BY d.rowid";
+const char kPurchaseByGuid[] = "select * from purchases where purchase_guid=%s";
 const StoreStatements kFileStatements = {
     kFileTables,
     kIndexStatements,
@@ -227,6 +230,11 @@ const StoreStatements kFileStatements = {
     nullptr,
     nullptr,
     "INSERT OR REPLACE INTO settings(setting_key, setting_value) VALUES (%s, %s)",
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // Where the file takes an empty text into a number column and reads it back
@@ -237,9 +245,16 @@ const StoreStatements kServerStatements = {
     "SELECT 1 WHERE to_regclass('providers') IS NULL OR to_regclass('purchases') IS NULL OR "
     "to_regclass('orders') IS NULL OR to_regclass('orderdetail') IS NULL OR "
     "to_regclass('products') IS NULL OR to_regclass('tills') IS NULL OR "
-    "to_regclass('order_returns') IS NULL OR to_regclass('settings') IS NULL",
+    "to_regclass('order_returns') IS NULL OR to_regclass('settings') IS NULL OR "
+    "to_regclass('backups') IS NULL",
     "SELECT pg_advisory_xact_lock(1010, 0)",
-    "SET statement_timeout = 4000",
+    // A lock another till holds is given up on before the statement's own
+    // limit, so that the failure can say so; a till gone from the network
+    // in the middle of a change frees its locks within seconds, not when TCP
+    // gives up after hours.
+    "SELECT set_config('statement_timeout','4000',false),"
+    "set_config('lock_timeout','3000',false),"
+    "set_config('idle_in_transaction_session_timeout','10000',false)",
     "SELECT * FROM %s ORDER BY rowid",
     kInsertProvider,
     kDeleteProvider,
@@ -269,13 +284,21 @@ const StoreStatements kServerStatements = {
     kOrdersBetween,
     "select * from orders where order_guid=%s FOR UPDATE",
     kSalesByBarcode,
-    "SELECT till_worker FROM tills WHERE till_key=%s",
+    // 1009 is the file store's worker: a copy of a Stock.db put on the
+    // server must not meet a till's identifiers.
+    "SELECT till_worker FROM tills WHERE till_key=%s AND till_worker<>1009",
     "INSERT INTO tills(till_worker,till_key,till_since) SELECT n,%s,%s FROM "
-    "generate_series(0,1023) AS n WHERE NOT EXISTS (SELECT 1 FROM tills WHERE till_worker=n) "
-    "ORDER BY n LIMIT 1 ON CONFLICT DO NOTHING RETURNING till_worker",
-    "SELECT count(*) FROM tills",
+    "generate_series(0,1023) AS n WHERE n<>1009 AND NOT EXISTS (SELECT 1 FROM tills WHERE "
+    "till_worker=n) ORDER BY n LIMIT 1 ON CONFLICT DO NOTHING RETURNING till_worker",
+    "SELECT count(*) FROM tills WHERE till_worker<>1009",
     "INSERT INTO settings(setting_key, setting_value) VALUES (%s, %s) ON CONFLICT (setting_key) "
     "DO UPDATE SET setting_value = excluded.setting_value",
+    "SELECT pg_try_advisory_lock(1011,%s::int)",
+    "SELECT 1 FROM backups WHERE backup_day=%s",
+    "INSERT INTO backups(backup_day,backup_worker,backup_time) VALUES (%s,%s::int,%s) "
+    "ON CONFLICT DO NOTHING",
+    "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY",
+    "SELECT 1 FROM %1 WHERE (%2) IS NOT DISTINCT FROM (%3)",
 };
 
 // A value as an SQL string literal. Doubling its quotes keeps the whole value

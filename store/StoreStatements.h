@@ -49,6 +49,18 @@ struct StoreStatements
     const char* claimedWorkers;
     // Sets a setting's value, whether or not it was set before.
     const char* writeSetting;
+    // Held by the till's connection for as long as it lives: a till whose
+    // stored number a running till holds (a cloned disk) claims another.
+    const char* holdWorker;
+    // Whether a till completed the day's backup of the server, and the
+    // record that one did: one copy a day is enough.
+    const char* backupDone;
+    const char* recordBackup;
+    // Makes the transaction just begun read one moment of the store.
+    const char* readSnapshot;
+    // A row when the stored row of an insert holds its values: %1 the table,
+    // %2 the columns, %3 the values, as the insert names them.
+    const char* storedAsSent;
 };
 
 extern const StoreStatements kFileStatements;
@@ -76,6 +88,7 @@ extern const char kOrderByGuid[];
 extern const char kInsertReturnLink[];
 extern const char kSaleOfReturn[];
 extern const char kReturnedLinesOfSale[];
+extern const char kPurchaseByGuid[];
 
 // A value as an SQL string literal.
 QString Literal(QString value);

@@ -8,9 +8,22 @@
 #include <QHash>
 #include <algorithm>
 
+void StockDb::BeginSnapshot(Transaction& transaction)
+{
+    // A failure shows in the first read, which then runs on a dead transaction.
+    if (transaction.isActive() && statements->readSnapshot) {
+        QSqlQuery query = NewQuery();
+        Execute(query, QString::fromLatin1(statements->readSnapshot));
+    }
+}
+
+// The days, the products and their names are read in one moment: sales made
+// meanwhile at other tills would make the totals and the top list disagree.
 PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
 {
     const QStringList range{DayRangeOf(first).from, DayRangeOf(last).to};
+    Transaction snapshot(*this);
+    BeginSnapshot(snapshot);
     PeriodSales sales;
     QSqlQuery days = Select(Statement(kSalesByDay, range), OnFailure::Log);
     while (days.next())
@@ -80,6 +93,8 @@ qint64 StockDb::QueryStockValueCents()
 
 bool StockDb::StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row)
 {
+    Transaction snapshot(*this);
+    BeginSnapshot(snapshot);
     QSqlQuery query = Select(statement, OnFailure::Log);
     QStringList fields;
     while (query.next()) {

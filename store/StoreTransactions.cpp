@@ -49,6 +49,10 @@ bool StockDb::Transaction::commit()
         return true;
     store.failureCode = store.db.lastError().nativeErrorCode();
     store.db.rollback();
+    // A COMMIT whose reply was lost may have stored everything: the caller
+    // looks its work up at once on a fresh connection.
+    if (store.ConnectionBroken())
+        store.lastConnectAttemptMs = 0;
     return false;
 }
 
@@ -94,7 +98,9 @@ bool StockDb::BookPurchase(const PurchaseInfo& purchase, const QString& newProdu
         // barcode a second product.
         if (LastReadFailed())
             return false;
-        if (product.product_name.isEmpty())
+        // Found by its barcode alone: a product whose name was cleared is
+        // still the barcode's product.
+        if (product.product_guid.isEmpty())
             return InsertProduct(newProductGuid, p.purchase_product_name,
                                  p.purchase_product_barcode, p.purchase_product_num,
                                  p.purchase_provider_guid, p.purchase_product_oprice,
@@ -131,7 +137,8 @@ bool StockDb::DeletePurchaseWithStock(const QString& purchaseGuid)
     });
 }
 
-StockDb::Rewrite StockDb::RewriteProduct(const ProductInfo& shown, const ProductInfo& edited)
+StockDb::Rewrite StockDb::ChangeShownProduct(const ProductInfo& shown,
+                                             const std::function<bool()>& change)
 {
     bool changedElsewhere = false;
     const bool written = Atomically([&] {
@@ -141,13 +148,26 @@ StockDb::Rewrite StockDb::RewriteProduct(const ProductInfo& shown, const Product
             Statement(statements->productByGuidForUpdate, {shown.product_guid}), OnFailure::Log));
         if (LastReadFailed())
             return false;
+        // Also when it is gone: a delete that finds nothing deleted nothing.
         changedElsewhere = !SameShownProduct(stored, shown);
-        return !changedElsewhere && DeleteProduct(shown.product_guid) &&
-               InsertProduct(shown.product_guid, edited.product_name, shown.product_barcode,
-                             edited.product_num, shown.product_provider_guid,
-                             edited.product_original_price, edited.product_retail_price);
+        return !changedElsewhere && change();
     });
     if (written)
         return Rewrite::Written;
     return changedElsewhere ? Rewrite::ChangedElsewhere : Rewrite::Failed;
+}
+
+StockDb::Rewrite StockDb::RewriteProduct(const ProductInfo& shown, const ProductInfo& edited)
+{
+    return ChangeShownProduct(shown, [&] {
+        return DeleteProduct(shown.product_guid) &&
+               InsertProduct(shown.product_guid, edited.product_name, shown.product_barcode,
+                             edited.product_num, shown.product_provider_guid,
+                             edited.product_original_price, edited.product_retail_price);
+    });
+}
+
+StockDb::Rewrite StockDb::RemoveProduct(const ProductInfo& shown)
+{
+    return ChangeShownProduct(shown, [&] { return DeleteProduct(shown.product_guid); });
 }

@@ -6,6 +6,10 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 QTemporaryDir& ServerFolder()
@@ -15,9 +19,28 @@ QTemporaryDir& ServerFolder()
 }
 } // namespace
 
+int TempStore::ServerPort()
+{
+    // A port free now, the server's on loopback as well as its socket's
+    // number, so that a relay can stand between a till and the server.
+    static const int port = [] {
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        bind(probe, reinterpret_cast<sockaddr*>(&address), size);
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+        ::close(probe);
+        return int(ntohs(address.sin_port));
+    }();
+    return port;
+}
+
 bool TempStore::Server(const char* command)
 {
-    return QProcess::execute(PG_SERVER_SCRIPT, {command, ServerFolder().path()}) == 0;
+    const QString options = QStringLiteral("-p %1 -c listen_addresses=127.0.0.1").arg(ServerPort());
+    return QProcess::execute(PG_SERVER_SCRIPT, {command, ServerFolder().path(), options}) == 0;
 }
 
 bool TempStore::OnServer()
@@ -33,7 +56,8 @@ QString TempStore::ServerConnection()
     // Stopped while Qt still runs, before the statics go.
     static const bool stopsAtExit = (qAddPostRoutine([] { Server("stop"); }), true);
     Q_UNUSED(stopsAtExit);
-    return "host=" + ServerFolder().path() + " port=5432 dbname=postgres user=postgres";
+    return "host=" + ServerFolder().path() + " port=" + QString::number(ServerPort()) +
+           " dbname=postgres user=postgres";
 }
 
 TempStore::TempStore()
@@ -53,7 +77,7 @@ TempStore::TempStore()
         if (reset.open())
             QSqlQuery(reset).exec("SET client_min_messages = warning; DROP TABLE IF EXISTS "
                                   "providers, products, purchases, orders, orderdetail, tills, "
-                                  "order_returns, settings");
+                                  "order_returns, settings, backups");
         reset = QSqlDatabase();
         QSqlDatabase::removeDatabase("reset");
     }

@@ -18,6 +18,8 @@ public:
     static bool OnServer();
     // The running test server's connection string; starts it on first use.
     static QString ServerConnection();
+    // Its port on 127.0.0.1.
+    static int ServerPort();
     // "stop" or "start" the test server (a server gone away and back).
     static bool Server(const char* command);
 

@@ -1,6 +1,7 @@
 #include "app/AppContext.h"
 #include "store/ServerBackup.h"
 #include "store/StockDb.h"
+#include "support_CutProxy.h"
 #include "support_TempStore.h"
 
 #include <QCryptographicHash>
@@ -83,11 +84,12 @@ void TestServerCopy::copyThenBackUp()
     QVERIFY(QFile::copy(binDir + "/pellory", store.Dir() + "/pellory"));
     QVERIFY(QFile::copy(binDir + "/sqldrivers/libqsqlcipher.so",
                         store.Dir() + "/sqldrivers/libqsqlcipher.so"));
-    {
+    const auto useConnection = [&](const QString& connection) {
         QSettings settings(store.Dir() + "/plconfig.ini", QSettings::IniFormat);
         settings.setValue("store/engine", "postgresql");
-        settings.setValue("store/connection", TempStore::ServerConnection());
-    }
+        settings.setValue("store/connection", connection);
+    };
+    useConnection(TempStore::ServerConnection());
     const auto copy = [&](int exitCode, const QString& says) {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -110,6 +112,17 @@ void TestServerCopy::copyThenBackUp()
     const QStringList fileRows = Rows();
     stockDb.CloseStockDb();
     const QByteArray before = Hash(store.DbPath());
+
+    // The server stores the copy, and the link breaks before its answer.
+    CutProxy relay(TempStore::ServerPort());
+    useConnection(relay.Connection());
+    relay.Arm("COMMIT", true);
+    copy(1, "再运行一次");
+    useConnection(TempStore::ServerConnection());
+    UseServer(true);
+    QCOMPARE(Rows(), fileRows);
+    QVERIFY(stockDb.ExeSql("TRUNCATE providers, products, purchases, orders, orderdetail"));
+    stockDb.CloseStockDb();
     copy(0, "products      行数 1  数量 5  金额 12.50  一致");
     QCOMPARE(Hash(store.DbPath()), before);
     UseServer(true);

@@ -27,8 +27,8 @@ QStringList TakeBoxesWithIcon();
 // widget goes away, as a cell editor does when Return commits it.
 void Type(QWidget* widget, const QString& text);
 
-// Record identifiers carry no sequence number, so two made in one
-// millisecond would be equal; a clock that always moves on keeps tests exact.
+// A clock that always moves on: every identifier a test makes stands in a
+// millisecond of its own, so tests can tell them apart by time.
 void UseForwardMovingClock();
 
 // Right-clicks pos in the view and picks the first entry of the menu that

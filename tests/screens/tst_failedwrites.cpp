@@ -1,3 +1,4 @@
+#include "app/AppContext.h"
 #include "screens/CTProviderManager.h"
 #include "screens/CTStockManager.h"
 #include "screens/CTTPurchaseManager.h"
@@ -5,6 +6,7 @@
 #include "screens/CTTodaySale.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
+#include "support_CutProxy.h"
 #include "support_ScreenTest.h"
 #include "support_TempStore.h"
 
@@ -107,6 +109,8 @@ private slots:
     void readOnlyFileOpensReadOnly();
     void failedWriteIsToldAndChangesNothing_data();
     void failedWriteIsToldAndChangesNothing();
+    void lostCommitReplyCountsAsStored_data();
+    void lostCommitReplyCountsAsStored();
 
 private:
     bool ReopenReadOnly();
@@ -240,6 +244,41 @@ void TestFailedWrites::failedWriteIsToldAndChangesNothing()
     QCOMPARE(FileDigest(store->DbPath()), file);
     QCOMPARE(ModelRows(view->model()), shown);
     ++failedWritesReported;
+}
+
+void TestFailedWrites::lostCommitReplyCountsAsStored_data()
+{
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("pay") << Action::Pay << "orders"
+                         << QStringList("Quorrin1009: 请先确认订单信息无误，是否继续结算");
+    QTest::newRow("book") << Action::BookKnownBarcode << "purchases" << QStringList();
+}
+
+// The server stores the change, and the link breaks before its answer.
+void TestFailedWrites::lostCommitReplyCountsAsStored()
+{
+    QFETCH(Action, action);
+    QFETCH(QString, table);
+    QFETCH(QStringList, boxes);
+    TempStore::ServerConnection();
+    CutProxy relay(TempStore::ServerPort());
+    appContext.storeEngine = "postgresql";
+    appContext.storeConnection = relay.Connection();
+    stockDb.OpenStockDb(QString());
+    QVERIFY(stockDb.ExeSql("DROP TABLE providers, products, purchases, orders, orderdetail"));
+    stockDb.OpenStockDb(QString());
+    QVERIFY(SeedEveryTable());
+    const int stored = StoredRows(table).size();
+    view = Open(action);
+    QVERIFY(TakeBoxes().isEmpty());
+
+    relay.Arm("COMMIT", true);
+    Perform(action);
+    QVERIFY(relay.Fired());
+    QCOMPARE(TakeBoxes(), boxes);
+    QCOMPARE(StoredRows(table).size(), stored + 1);
 }
 
 // Shows the screen the action happens on, ready for it; returns its table.

@@ -308,43 +308,50 @@ void TestStockManager::unfinishedNumberIsNeverWritten()
 void TestStockManager::failedEditKeepsProduct_data()
 {
     QTest::addColumn<QString>("refusal");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("box");
 
     const QString failed = "修改失败，数据未更改";
-    QTest::newRow("every write refused") << "" << failed;
+    QTest::newRow("every write refused") << "refuse" << 2 << "40" << failed;
     QTest::newRow("insert refused after the delete")
         << "CREATE TRIGGER refuse BEFORE INSERT ON products BEGIN SELECT RAISE(ABORT,'no'); END"
-        << failed;
+        << 2 << "40" << failed;
     QTest::newRow("changed at another till since shown")
-        << "update products set product_num=20 where product_guid=1001"
+        << "update products set product_num=20 where product_guid=1001" << 2 << "40"
         << "该商品已在其他收银台修改，请核对后再改";
+    QTest::newRow("name cleared") << "" << 0 << ""
+                                  << "商品名称不能为空";
 }
 
 void TestStockManager::failedEditKeepsProduct()
 {
     QFETCH(QString, refusal);
+    QFETCH(int, column);
+    QFETCH(QString, typed);
     QFETCH(QString, box);
     AddProduct("1001", "水", "12");
     AddProduct("1002", "茶", "3");
     OpenScreen();
-    if (refusal.isEmpty())
+    if (refusal == "refuse")
         store->RefuseWrites();
-    else
+    else if (!refusal.isEmpty())
         QVERIFY(!store->Exec(refusal).lastError().isValid());
     const QStringList before = StoredProduct("1001");
 
-    QLineEdit* editor = StartEdit(0, 2);
+    QLineEdit* editor = StartEdit(0, column);
     QVERIFY(editor);
-    QTest::keyClicks(editor, "40");
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClicks(editor, typed);
     QTest::keyClick(editor, Qt::Key_Return);
-    QTRY_VERIFY(!view->indexWidget(model->index(0, 2)));
+    QTRY_VERIFY(!view->indexWidget(model->index(0, column)));
 
     QCOMPARE(TakeBoxes(), QStringList("Quorrin1009: " + box));
     QCOMPARE(StoredProduct("1001"), before);
     QCOMPARE(ProductOrder(), QStringList({"1001", "1002"}));
     // The table was read again, so it shows what is stored.
     QCOMPARE(model->rowCount(), 2);
-    QCOMPARE(model->item(0, 2)->text(), before.value(3));
+    QCOMPARE(model->item(0, column)->text(), before.value(StoredField(column)));
 }
 
 void TestStockManager::closingUnchangedWritesNothing_data()
@@ -404,30 +411,35 @@ void TestStockManager::closingUnchangedWritesNothing()
 void TestStockManager::deleteThroughMenu_data()
 {
     QTest::addColumn<int>("answer");
-    QTest::addColumn<bool>("refuseWrites");
+    QTest::addColumn<QString>("refusal");
     QTest::addColumn<bool>("deleted");
     QTest::addColumn<QStringList>("shown");
 
     const QString question = "提示: 是否删除本行数据?";
-    QTest::newRow("yes") << int(QMessageBox::Yes) << false << true << QStringList(question);
-    QTest::newRow("no") << int(QMessageBox::No) << false << false << QStringList(question);
+    QTest::newRow("yes") << int(QMessageBox::Yes) << "" << true << QStringList(question);
+    QTest::newRow("no") << int(QMessageBox::No) << "" << false << QStringList(question);
     QTest::newRow("yes but the store refuses")
-        << int(QMessageBox::Yes) << true << false
+        << int(QMessageBox::Yes) << "refuse" << false
         << QStringList({question, "Quorrin1009: 删除失败，数据未更改"});
+    QTest::newRow("yes but booked at another till since shown")
+        << int(QMessageBox::Yes) << "update products set product_num=20 where product_guid=1002"
+        << false << QStringList({question, "Quorrin1009: 该商品已在其他收银台修改，请核对后再改"});
 }
 
 void TestStockManager::deleteThroughMenu()
 {
     QFETCH(int, answer);
-    QFETCH(bool, refuseWrites);
+    QFETCH(QString, refusal);
     QFETCH(bool, deleted);
     QFETCH(QStringList, shown);
     AddProduct("1001", "水", "12");
     AddProduct("1002", "茶", "3");
     AddProduct("1003", "饼", "8");
     OpenScreen();
-    if (refuseWrites)
+    if (refusal == "refuse")
         store->RefuseWrites();
+    else if (!refusal.isEmpty())
+        QVERIFY(!store->Exec(refusal).lastError().isValid());
 
     // Below the last row there is no menu, and so nothing to choose.
     RightClickFirstEntry(view, QPoint(5, view->viewport()->height() - 2));
@@ -441,8 +453,10 @@ void TestStockManager::deleteThroughMenu()
         deleted ? QStringList{"1001", "1003"} : QStringList{"1001", "1002", "1003"};
     QCOMPARE(ProductOrder(), kept);
     QCOMPARE(model->rowCount(), kept.size());
-    for (int row = 0; row < kept.size(); ++row)
+    for (int row = 0; row < kept.size(); ++row) {
         QCOMPARE(model->item(row, 6)->text(), kept.at(row));
+        QCOMPARE(model->item(row, 2)->text(), StoredProduct(kept.at(row)).value(3));
+    }
 }
 
 void TestStockManager::lowStockAndTheSalesSetting()

@@ -42,8 +42,8 @@ void TestRecordId::newIdAtSetClock()
     QFETCH(QByteArray, text);
     RecordIdGenerator::SetClock([nowMs] { return nowMs; });
     QCOMPARE(NewRecordIdText(), text);
-    // A fresh generator every time: the same millisecond gives the same key.
-    QCOMPARE(NewRecordIdText(), text);
+    // The same millisecond again: the next in sequence.
+    QCOMPARE(NewRecordIdText().toULongLong(), text.toULongLong() + 1);
     const RecordId id = text.toULongLong();
     QCOMPARE(id >> 22, nowMs - kRecordIdEpochMs);
     QCOMPARE((id >> 12) & 0x3FF, RecordId(1009));
