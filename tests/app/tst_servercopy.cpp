@@ -25,9 +25,8 @@ namespace {
 QStringList Rows()
 {
     QStringList rows;
-    for (const char* table :
-         {"providers", "purchases", "orders", "orderdetail", "products", "order_returns",
-          "settings"}) {
+    for (const char* table : {"providers", "purchases", "orders", "orderdetail", "products",
+                              "order_returns", "settings"}) {
         QSqlQuery query(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table));
         while (query.next()) {
             QStringList fields{table};
@@ -121,7 +120,8 @@ void TestServerCopy::copyThenBackUp()
     useConnection(TempStore::ServerConnection());
     UseServer(true);
     QCOMPARE(Rows(), fileRows);
-    QVERIFY(stockDb.ExeSql("TRUNCATE providers, products, purchases, orders, orderdetail"));
+    QVERIFY(stockDb.ExeSql("TRUNCATE providers, products, purchases, orders, orderdetail, "
+                           "order_returns, settings"));
     stockDb.CloseStockDb();
     copy(0, "products      行数 1  数量 5  金额 12.50  一致");
     QCOMPARE(Hash(store.DbPath()), before);
