@@ -2,6 +2,7 @@
 
 #include "app/TabPageGuard.h"
 #include "screens/CTPasswordDialog.h"
+#include "screens/CsvExport.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 
@@ -115,6 +116,10 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     backupFailure->setPalette(red);
     backupFailure->hide();
     ui.statusBar->addPermanentWidget(backupFailure);
+    backupRekeyed = new QLabel(this);
+    backupRekeyed->setObjectName("lb_backupRekeyed");
+    backupRekeyed->hide();
+    ui.statusBar->addPermanentWidget(backupRekeyed);
 
     // Some desktops show no tray: the passphrase is in the window too. Out
     // of the Tab order, so that Tab still leads from field to field.
@@ -124,6 +129,10 @@ Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
     passwordButton->setFocusPolicy(Qt::NoFocus);
     ui.statusBar->addPermanentWidget(passwordButton);
     passwordButton->setVisible(passwordAction->isVisible());
+    // A change of key closes the store's connection: an export reading
+    // through it would end short.
+    connect(&ExportActivity::Instance(), &ExportActivity::RunningChanged, passwordAction,
+            [this](bool running) { passwordAction->setEnabled(!running); });
 
     // Hidden in the tray, no window is left visible, and Qt would end the
     // program as soon as any box is answered, taking an open sale with it.
@@ -168,7 +177,11 @@ void Pellory::OnHandleSqlInit() {}
 void Pellory::OnSetPassword()
 {
     CTPasswordDialog dialog(this);
-    connect(&dialog, &CTPasswordDialog::KeyAboutToChange, this, &Pellory::StoreKeyChanging);
+    connect(&dialog, &CTPasswordDialog::KeyAboutToChange, this, [this] {
+        backupRekeyed->hide();
+        emit StoreKeyChanging();
+    });
+    connect(&dialog, &CTPasswordDialog::KeyChanged, this, &Pellory::StoreKeyChanged);
     dialog.exec();
 }
 
@@ -212,6 +225,13 @@ void Pellory::ShowBackupResult(bool made, const QString& reason)
         return;
     backupFailure->setText(QStringLiteral("备份失败：") + QString(reason).replace('\n', ' '));
     trayIcon->showMessage(QStringLiteral("备份失败"), reason, QSystemTrayIcon::Warning);
+}
+
+void Pellory::ShowCopiesRekeyed()
+{
+    backupRekeyed->setText(QStringLiteral("备份已全部改用新密码加密（%1）")
+                               .arg(QTime::currentTime().toString(QStringLiteral("HH:mm"))));
+    backupRekeyed->show();
 }
 
 void Pellory::OnHandleCheckVerTimeOut()

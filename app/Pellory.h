@@ -37,9 +37,12 @@ public slots:
     // keyboard from the barcode field: it comes up once as a tray message and
     // stays in the status bar, in red, until a copy is made.
     void ShowBackupResult(bool made, const QString& reason);
+    // Every copy in backup/ has the store's new key: said in the status bar.
+    void ShowCopiesRekeyed();
 signals:
-    // The store's key is about to change (see CTPasswordDialog).
+    // The store's key is about to change, and has changed (see CTPasswordDialog).
     void StoreKeyChanging();
+    void StoreKeyChanged();
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -78,4 +81,5 @@ private:
     QSystemTrayIcon* trayIcon = nullptr;
     QMenu* trayMenu = nullptr;
     QLabel* backupFailure = nullptr;
+    QLabel* backupRekeyed = nullptr;
 };

@@ -47,12 +47,15 @@ int main(int argc, char* argv[])
     BackupScheduler backups(dir);
     QObject::connect(&backups, &BackupScheduler::BackupDone, &window, &Pellory::ShowBackupResult);
     QObject::connect(&window, &Pellory::StoreKeyChanging, &backups, &BackupScheduler::DropRunning);
+    QObject::connect(&window, &Pellory::StoreKeyChanged, &backups, &BackupScheduler::RekeyCopies);
+    QObject::connect(&backups, &BackupScheduler::CopiesRekeyed, &window,
+                     &Pellory::ShowCopiesRekeyed);
     backups.Start();
 
     // A store that did not open, or opened without its tables, would look to
     // the shopkeeper like lost data and silently drop every sale: say so once
-    // the window is up.
-    if (!stockDb.IsOpen() || !stockDb.OpenErrorText().isEmpty()) {
+    // the window is up. A refused key has been told already, with the way out.
+    if ((!stockDb.IsOpen() && !stockDb.KeyRefused()) || !stockDb.OpenErrorText().isEmpty()) {
         QTimer::singleShot(0, &window, [] {
             MessageBoxes::Information(nullptr, "Quorrin1009",
                                       QStringLiteral("数据库打开失败，数据将无法保存\n") +

@@ -16,7 +16,9 @@ public:
     ~CTPasswordDialog() override;
 
     // At start, when the store did not open with the program's key: asks for
-    // the shop's passphrase, up to three tries. Otherwise does nothing.
+    // the shop's passphrase, up to three tries, unless the file never had
+    // one; a store still closed after that is told with the restore steps.
+    // Otherwise does nothing.
     static void UnlockStore();
 
 public slots:
@@ -26,6 +28,9 @@ signals:
     // Just before the store is re-encrypted: whatever reads the file on a
     // connection of its own must let go of it.
     void KeyAboutToChange();
+    // The store now has the new key; copies made under the old one are
+    // still to be brought over.
+    void KeyChanged();
 
 private:
     // Why the entries cannot be taken, or empty.

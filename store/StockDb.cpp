@@ -145,6 +145,13 @@ bool StockDb::ReadToTheEnd(const QSqlQuery& query)
 {
     readError = QSqlError();
     const QSqlError error = query.lastError();
+    // A connection closed under the read (a reopen, a change of key) ends it
+    // without an error: the query is no longer active.
+    if (!error.isValid() && !query.isActive()) {
+        readError = QSqlError(QStringLiteral("数据库连接在读取途中关闭，未读完"), QString(),
+                              QSqlError::ConnectionError);
+        return false;
+    }
     if (!error.isValid())
         return true;
     // A store that never opened was reported at start-up; its empty reads are
