@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMap>
 #include <QMenu>
+#include <QScreen>
 #include <QTabBar>
 #include <QToolButton>
 #include <QUrl>
@@ -60,6 +61,10 @@ QMap<QString, QString> ProviderChoices(const ProviderList& providers)
 Pellory::Pellory(QString /*appDir*/, QWidget* parent) : QMainWindow(parent)
 {
     ui.setupUi(this);
+    // Smaller, the statistics chart cuts its amounts to "…"; a smaller screen
+    // gets all it has.
+    const QSize firstSize(1280, 720);
+    resize(screen() ? firstSize.boundedTo(screen()->availableGeometry().size()) : firstSize);
 
     ui.tab_maintools->clear();
     ui.tab_maintools->addTab(&todaySale, TabIcon("todaysale.png"), tr("今日出货"));
