@@ -108,11 +108,14 @@ QString StockDb::QueryStockValue()
         const long double cents = std::round(query.value(1).toDouble(&isPrice) * 100.0L);
         if (!isNumber || !isPrice || !std::isfinite(units) || !std::isfinite(cents))
             continue;
-        const bool whole = count.type() == QVariant::LongLong || count.type() == QVariant::Int;
+        // The server's driver hands a positive bigint over unsigned.
+        const int type = count.userType();
+        const bool whole = type == QMetaType::LongLong || type == QMetaType::ULongLong ||
+                           type == QMetaType::Int || type == QMetaType::UInt;
         unsigned __int128 term = 0;
         unsigned __int128 sum = 0;
         if (whole && cents < kBeyond &&
-            !__builtin_mul_overflow(static_cast<unsigned __int128>(count.toLongLong()),
+            !__builtin_mul_overflow(static_cast<unsigned __int128>(count.toULongLong()),
                                     static_cast<unsigned __int128>(cents), &term) &&
             !__builtin_add_overflow(exact, term, &sum)) {
             exact = sum;
