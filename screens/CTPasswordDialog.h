@@ -17,9 +17,9 @@ public:
 
     // At start, when the store did not open with the program's key: asks for
     // the shop's passphrase, up to three tries, unless the file never had
-    // one; a store still closed after that is told with the restore steps.
-    // Otherwise does nothing.
-    static void UnlockStore();
+    // one. Returns what to tell once the window is up when the store stayed
+    // closed, with the restore steps; empty otherwise.
+    static QString UnlockStore();
 
 public slots:
     void accept() override;

@@ -185,8 +185,9 @@ public:
 
 private:
     void OpenServer();
-    // Notes in the settings which key the open file has.
-    void RecordKey() const;
+    // Notes in the settings which key the open file has, or that it may
+    // have the shop's own.
+    void RecordKey(bool mayBeOwn = false) const;
     bool ConnectServer();
     bool LockBarcode(const QString& barcode);
     // Sends one statement, nothing more: no log, no second try.

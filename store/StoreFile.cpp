@@ -60,11 +60,12 @@ void StockDb::OpenStockDb(QString name)
     }
 }
 
-void StockDb::RecordKey() const
+void StockDb::RecordKey(bool mayBeOwn) const
 {
     // Only the program's own store: another till's connection is a test's.
     if (connectionName == QLatin1String(QSqlDatabase::defaultConnection))
-        SaveStoreKey(appContext.appDir, HasProgramKey() ? StoreKey::Program : StoreKey::Own);
+        SaveStoreKey(appContext.appDir,
+                     mayBeOwn || !HasProgramKey() ? StoreKey::Own : StoreKey::Program);
 }
 
 bool StockDb::KeyNeverChanged() const
@@ -149,6 +150,9 @@ bool StockDb::ChangeKey(QString passphrase)
             return false;
         }
         query.exec(QStringLiteral("ROLLBACK"));
+        // Noted first: a file keyed by a rekey that a crash cut short must
+        // still be asked for its passphrase at the next start.
+        RecordKey(true);
         if (!query.exec(QStringLiteral("PRAGMA rekey = ") + Literal(newKey)))
             keyChangeError = FailureText(query);
     }
@@ -167,7 +171,8 @@ bool StockDb::ChangeKey(QString passphrase)
     if (keyChangeError.isEmpty())
         keyChangeError = openError;
     password = oldKey;
-    OpenConnection(db.databaseName());
+    if (OpenConnection(db.databaseName()))
+        RecordKey();
     return false;
 }
 
