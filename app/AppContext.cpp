@@ -63,6 +63,19 @@ void LoadStoreSettings(QString dir)
     appContext.storeConnection = settings.value("/store/connection").toString();
 }
 
+StoreKey LoadStoreKey(QString dir)
+{
+    const QVariant own = QSettings(SettingsPath(dir), QSettings::IniFormat).value("/store/ownkey");
+    return own.isNull() ? StoreKey::Unknown : own.toBool() ? StoreKey::Own : StoreKey::Program;
+}
+
+void SaveStoreKey(QString dir, StoreKey key)
+{
+    if (key != LoadStoreKey(dir))
+        QSettings(SettingsPath(dir), QSettings::IniFormat)
+            .setValue("/store/ownkey", key == StoreKey::Own);
+}
+
 void LoadClientUuid(QString dir)
 {
     // A candidate is made on every start and thrown away when one is stored.

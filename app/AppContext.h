@@ -52,6 +52,18 @@ void LoadStoreSettings(QString dir);
 // the other sections.
 PrinterSettings LoadPrinterSettings(QString dir);
 bool SavePrinterSettings(QString dir, const PrinterSettings& printer);
+// Which key <dir>/Stock.db last opened with, as plconfig.ini [store] ownkey
+// keeps it (never the key itself): a file that refuses the program's key and
+// never had another is damaged, not locked. Unknown until a build that keeps
+// it has opened the file.
+enum class StoreKey
+{
+    Unknown,
+    Program,
+    Own
+};
+StoreKey LoadStoreKey(QString dir);
+void SaveStoreKey(QString dir, StoreKey key);
 
 // The platform's directory separator as a UTF-8 tail for AppendUtf8.
 const char* PathSeparator();

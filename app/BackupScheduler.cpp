@@ -4,6 +4,7 @@
 #include "store/StockDb.h"
 
 #include <QDir>
+#include <utility>
 
 namespace {
 // A new day is noticed within this long.
@@ -48,13 +49,40 @@ void BackupScheduler::CheckDate()
                                                 StockDb::FilePassword(), folder);
     else
         backup = std::make_unique<StockBackup>(stockDb.FilePath(), stockDb.Password(), folder);
-    worker.reset(QThread::create([this, day] { result = backup->Make(day); }));
+    Run([this, day] { return backup->Make(day); });
+}
+
+void BackupScheduler::Run(std::function<StockBackup::Result()> job)
+{
+    worker.reset(QThread::create([this, job] { result = job(); }));
     connect(worker.get(), &QThread::finished, this, &BackupScheduler::OnBackupFinished);
     worker->start();
 }
 
+void BackupScheduler::RekeyCopies()
+{
+    keysBefore.removeAll(stockDb.Password());
+    rekeyPending = !keysBefore.isEmpty();
+    // A copy still ending under the old key is taken along once it has.
+    if (worker || !rekeyPending || !stockDb.IsOpen())
+        return;
+    rekeyPending = false;
+    rekeying = true;
+    const QStringList oldKeys = keysBefore;
+    const QDate day = today();
+    lastDay = day;
+    backup = std::make_unique<StockBackup>(stockDb.FilePath(), stockDb.Password(), folder);
+    Run([this, oldKeys, day] {
+        const StockBackup::Result rekeyed = backup->Rekey(oldKeys);
+        const StockBackup::Result made = backup->Make(day, true);
+        return made.outcome == StockBackup::Outcome::Made ? rekeyed : made;
+    });
+}
+
 void BackupScheduler::DropRunning()
 {
+    if (!keysBefore.contains(stockDb.Password()))
+        keysBefore << stockDb.Password();
     if (!worker)
         return;
     backup->Cancel();
@@ -73,6 +101,12 @@ void BackupScheduler::OnBackupFinished()
         stockDb.RecordServerBackup(lastDay);
     if (result.outcome != StockBackup::Outcome::Cancelled)
         emit BackupDone(there, result.reason);
+    if (std::exchange(rekeying, false) && result.outcome == StockBackup::Outcome::Made) {
+        keysBefore.clear();
+        emit CopiesRekeyed();
+    }
+    if (rekeyPending)
+        RekeyCopies();
     // The date may have changed while the copy ran.
     CheckDate();
 }

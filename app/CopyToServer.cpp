@@ -8,7 +8,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
+#include <cstdio>
 #include <memory>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -89,6 +92,37 @@ qint64 RowCount(const QSqlDatabase& db, const QString& table)
     return query.exec(QStringLiteral("SELECT count(*) FROM ") + table) && query.next()
                ? query.value(0).toLongLong()
                : -1;
+}
+
+// The shop's passphrase: asked for on the terminal without echo, or the
+// first line of standard input when that is no terminal (a script). It is
+// never printed.
+QString ReadPassphrase()
+{
+    QTextStream in(stdin);
+    in.setCodec("UTF-8");
+    termios shown{};
+    const bool terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &shown) == 0;
+    if (terminal) {
+        Out() << QStringLiteral("Stock.db 设有密码，请输入数据库密码：") << Qt::flush;
+        termios hidden = shown;
+        hidden.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    }
+    QString passphrase = in.readLine();
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &shown);
+        Out() << Qt::endl;
+    }
+    if (passphrase.endsWith(QLatin1Char('\r')))
+        passphrase.chop(1);
+    return passphrase;
+}
+
+// Whether the file did not open because it does not decrypt with the key.
+bool KeyRefused(const QSqlDatabase& file)
+{
+    return (file.lastError().nativeErrorCode().toInt() & 0xff) == 26;
 }
 
 int Refuse(const QString& why)
@@ -183,8 +217,17 @@ int CopyToServer(const QString& dir)
         file.setDatabaseName(path);
         file.setPassword(StockDb::FilePassword());
         file.setConnectOptions(QStringLiteral("QSQLITE_USE_CIPHER=chacha20;QSQLITE_OPEN_READONLY"));
-        code = file.open()
-                   ? CopyInto(file, QSqlDatabase::database())
+        bool opened = file.open();
+        if (!opened && KeyRefused(file)) {
+            file.close();
+            // An empty key would read the file as plain SQLite.
+            const QString passphrase = ReadPassphrase();
+            file.setPassword(passphrase);
+            opened = !passphrase.isEmpty() && file.open();
+        }
+        code = opened ? CopyInto(file, QSqlDatabase::database())
+               : KeyRefused(file)
+                   ? Refuse(QStringLiteral("无法打开 %1：密码未被接受，或文件已损坏。").arg(path))
                    : Refuse(QStringLiteral("无法打开 %1：%2").arg(path, file.lastError().text()));
     }
     QSqlDatabase::removeDatabase(kSourceConnection);

@@ -4,6 +4,7 @@
 #include "app/TabPageGuard.h"
 #include "screens/CTPasswordDialog.h"
 #include "screens/CTPrinterDialog.h"
+#include "screens/CsvExport.h"
 #include "screens/MessageBoxes.h"
 #include "store/StockDb.h"
 
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QMap>
 #include <QMenu>
+#include <QScreen>
 #include <QTabBar>
 #include <QToolButton>
 #include <QUrl>
@@ -64,6 +66,10 @@ Pellory::Pellory(QString appDir, QWidget* parent)
       receiptPrinter(new ReceiptPrinter(LoadPrinterSettings(appDir), this))
 {
     ui.setupUi(this);
+    // Smaller, the statistics chart cuts its amounts to "…"; a smaller screen
+    // gets all it has.
+    const QSize firstSize(1280, 720);
+    resize(screen() ? firstSize.boundedTo(screen()->availableGeometry().size()) : firstSize);
 
     ui.tab_maintools->clear();
     ui.tab_maintools->addTab(&todaySale, TabIcon("todaysale.png"), tr("今日出货"));
@@ -133,6 +139,14 @@ Pellory::Pellory(QString appDir, QWidget* parent)
     connect(&orderManager, &CTOrderManager::ReturnStored, receiptPrinter,
             &ReceiptPrinter::PrintReturn);
     connect(receiptPrinter, &ReceiptPrinter::Finished, this, &Pellory::ShowPrintResult);
+    backupRekeyed = new QLabel(this);
+    backupRekeyed->setObjectName("lb_backupRekeyed");
+    backupRekeyed->hide();
+    ui.statusBar->addPermanentWidget(backupRekeyed);
+    // A change of key closes the store's connection: an export reading
+    // through it would end short.
+    connect(&ExportActivity::Instance(), &ExportActivity::RunningChanged, passwordAction,
+            [this](bool running) { passwordAction->setEnabled(!running); });
 
     // Hidden in the tray, no window is left visible, and Qt would end the
     // program as soon as any box is answered, taking an open sale with it.
@@ -207,7 +221,11 @@ void Pellory::OnHandleSqlInit() {}
 void Pellory::OnSetPassword()
 {
     CTPasswordDialog dialog(this);
-    connect(&dialog, &CTPasswordDialog::KeyAboutToChange, this, &Pellory::StoreKeyChanging);
+    connect(&dialog, &CTPasswordDialog::KeyAboutToChange, this, [this] {
+        backupRekeyed->hide();
+        emit StoreKeyChanging();
+    });
+    connect(&dialog, &CTPasswordDialog::KeyChanged, this, &Pellory::StoreKeyChanged);
     dialog.exec();
 }
 
@@ -271,6 +289,13 @@ void Pellory::ShowPrintResult(const QString& reason)
         return;
     printFailure->setText(QStringLiteral("小票未打印：") + QString(reason).replace('\n', ' '));
     trayIcon->showMessage(QStringLiteral("小票未打印"), reason, QSystemTrayIcon::Warning);
+}
+
+void Pellory::ShowCopiesRekeyed()
+{
+    backupRekeyed->setText(QStringLiteral("备份已全部改用新密码加密（%1）")
+                               .arg(QTime::currentTime().toString(QStringLiteral("HH:mm"))));
+    backupRekeyed->show();
 }
 
 void Pellory::OnHandleCheckVerTimeOut()

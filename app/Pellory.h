@@ -41,9 +41,12 @@ public slots:
     // How a receipt or drawer job went, told the same way: the counter must
     // keep the keyboard while a customer waits.
     void ShowPrintResult(const QString& reason);
+    // Every copy in backup/ has the store's new key: said in the status bar.
+    void ShowCopiesRekeyed();
 signals:
-    // The store's key is about to change (see CTPasswordDialog).
+    // The store's key is about to change, and has changed (see CTPasswordDialog).
     void StoreKeyChanging();
+    void StoreKeyChanged();
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -90,4 +93,5 @@ private:
     QLabel* printFailure = nullptr;
     QString appDir;
     ReceiptPrinter* receiptPrinter = nullptr;
+    QLabel* backupRekeyed = nullptr;
 };

@@ -38,7 +38,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const QString dir = SetUp();
     stockDb.OpenStockDb(QString());
-    CTPasswordDialog::UnlockStore();
+    const QString keyRefusal = CTPasswordDialog::UnlockStore();
 
     Pellory window(dir, nullptr);
     window.setWindowTitle(QStringLiteral("Quorrin1009"));
@@ -47,16 +47,21 @@ int main(int argc, char* argv[])
     BackupScheduler backups(dir);
     QObject::connect(&backups, &BackupScheduler::BackupDone, &window, &Pellory::ShowBackupResult);
     QObject::connect(&window, &Pellory::StoreKeyChanging, &backups, &BackupScheduler::DropRunning);
+    QObject::connect(&window, &Pellory::StoreKeyChanged, &backups, &BackupScheduler::RekeyCopies);
+    QObject::connect(&backups, &BackupScheduler::CopiesRekeyed, &window,
+                     &Pellory::ShowCopiesRekeyed);
     backups.Start();
 
     // A store that did not open, or opened without its tables, would look to
     // the shopkeeper like lost data and silently drop every sale: say so once
     // the window is up.
     if (!stockDb.IsOpen() || !stockDb.OpenErrorText().isEmpty()) {
-        QTimer::singleShot(0, &window, [] {
+        QTimer::singleShot(0, &window, [keyRefusal] {
             MessageBoxes::Information(nullptr, "Quorrin1009",
-                                      QStringLiteral("数据库打开失败，数据将无法保存\n") +
-                                          stockDb.OpenErrorText());
+                                      !keyRefusal.isEmpty()
+                                          ? keyRefusal
+                                          : QStringLiteral("数据库打开失败，数据将无法保存\n") +
+                                                stockDb.OpenErrorText());
         });
     }
     return app.exec();

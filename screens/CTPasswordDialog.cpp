@@ -21,17 +21,33 @@ CTPasswordDialog::~CTPasswordDialog()
     delete ui;
 }
 
-void CTPasswordDialog::UnlockStore()
+QString CTPasswordDialog::UnlockStore()
 {
+    if (!stockDb.KeyRefused())
+        return QString();
+    // SQLCipher cannot tell a wrong key from a damaged first page. A file
+    // that never had a passphrase has nothing to ask for: it is damaged.
+    const bool neverKeyed = stockDb.KeyNeverChanged();
     QString label = QStringLiteral("请输入数据库密码");
-    for (int tried = 0; tried < kTries && stockDb.KeyRefused(); ++tried) {
+    for (int tried = 0; tried < kTries && !neverKeyed; ++tried) {
         QString passphrase;
         if (!MessageBoxes::AskSecret(nullptr, kTitle, label, passphrase))
-            return;
+            break;
         if (stockDb.OpenWithPassphrase(passphrase))
-            return;
-        label = QStringLiteral("密码错误\n请输入数据库密码");
+            return QString();
+        label = QStringLiteral("密码未被接受（也可能是数据库文件已损坏）\n请输入数据库密码");
     }
+    return (neverKeyed
+                ? QStringLiteral("数据库文件 Stock.db 已损坏：它从未设置过密码，"
+                                 "却无法用程序的密钥打开。")
+                : QStringLiteral("数据库未能打开：密码未被接受，或数据库文件 Stock.db 已损坏。")) +
+           QStringLiteral("程序将在没有数据库的情况下启动，数据将无法保存。\n\n"
+                          "从备份恢复：\n"
+                          "1. 退出本程序；\n"
+                          "2. 在程序文件夹中把 Stock.db 改名为 Stock.db.damaged，"
+                          "删除 Stock.db-journal（如有），"
+                          "再把 backup 文件夹中最近一天的 Stock-yyyy-MM-dd.db 复制为 Stock.db；\n"
+                          "3. 重新启动程序（备份若设有密码，输入备份当天的密码）。");
 }
 
 QString CTPasswordDialog::Refusal() const
@@ -55,10 +71,15 @@ void CTPasswordDialog::accept()
     }
     emit KeyAboutToChange();
     if (!stockDb.ChangeKey(ui->le_newpassword->text())) {
-        MessageBoxes::Information(
-            this, kTitle, QStringLiteral("密码修改失败，密码未更改\n") + stockDb.OpenErrorText());
+        MessageBoxes::Information(this, kTitle,
+                                  (stockDb.IsOpen()
+                                       ? QStringLiteral("密码修改失败，密码未更改\n")
+                                       : QStringLiteral("密码修改失败，数据库无法重新打开，"
+                                                        "请重新启动程序\n")) +
+                                      stockDb.KeyChangeError());
         return;
     }
+    emit KeyChanged();
     MessageBoxes::Information(this, kTitle, QStringLiteral("密码已修改"));
     QDialog::accept();
 }

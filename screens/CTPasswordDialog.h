@@ -16,8 +16,10 @@ public:
     ~CTPasswordDialog() override;
 
     // At start, when the store did not open with the program's key: asks for
-    // the shop's passphrase, up to three tries. Otherwise does nothing.
-    static void UnlockStore();
+    // the shop's passphrase, up to three tries, unless the file never had
+    // one. Returns what to tell once the window is up when the store stayed
+    // closed, with the restore steps; empty otherwise.
+    static QString UnlockStore();
 
 public slots:
     void accept() override;
@@ -26,6 +28,9 @@ signals:
     // Just before the store is re-encrypted: whatever reads the file on a
     // connection of its own must let go of it.
     void KeyAboutToChange();
+    // The store now has the new key; copies made under the old one are
+    // still to be brought over.
+    void KeyChanged();
 
 private:
     // Why the entries cannot be taken, or empty.

@@ -8,6 +8,7 @@
 #include "store/StockDb.h"
 #include "ui_statistics.h"
 
+#include <QSignalBlocker>
 #include <QtCharts/QBarCategoryAxis>
 #include <QtCharts/QBarSeries>
 #include <QtCharts/QBarSet>
@@ -24,11 +25,11 @@ enum PeriodKind
 };
 } // namespace
 
-CTStatistics::CTStatistics(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::Statistics>())
+CTStatistics::CTStatistics(QWidget* parent, Today today)
+    : QDialog(parent), ui(std::make_unique<Ui::Statistics>()), today(today)
 {
     ui->setupUi(this);
-    ui->de_period->setDate(QDate::currentDate());
+    ui->de_period->setDate(today());
     // A typed period is read once it is finished (Return or leaving the
     // field), not at every digit: a year takes a moment to read.
     ui->de_period->setKeyboardTracking(false);
@@ -87,10 +88,21 @@ CTStatistics::Period CTStatistics::ChosenPeriod() const
 
 void CTStatistics::ReloadStatistics()
 {
+    // A till left running into a new month opens the tab on that month.
+    if (!periodPicked) {
+        const QSignalBlocker quiet(ui->de_period);
+        ui->de_period->setDate(today());
+    }
+    periodPicked = false;
+    ReadPeriod();
+}
+
+void CTStatistics::ReadPeriod()
+{
     const Period period = ChosenPeriod();
     const PeriodSales sales = stockDb.QuerySales(period.first, period.last, kTopProducts);
     QString failure = stockDb.ReadErrorText();
-    const qint64 stockValue = stockDb.QueryStockValueCents();
+    const QString stockValue = stockDb.QueryStockValue();
     if (failure.isEmpty())
         failure = stockDb.ReadErrorText();
 
@@ -104,7 +116,7 @@ void CTStatistics::ReloadStatistics()
     ui->lb_orders->setText(QString::number(orders));
     ui->lb_average->setText(CentsText(orders > 0 ? qRound64(double(turnoverCents) / orders) : 0));
     ui->lb_items->setText(QString::number(sales.items));
-    ui->lb_stockvalue->setText(CentsText(stockValue));
+    ui->lb_stockvalue->setText(stockValue);
 
     TableSupport::ClearRows(model);
     for (const ProductSales& product : sales.topProducts)
@@ -155,12 +167,14 @@ void CTStatistics::OnPeriodKindChanged(int index)
 {
     ui->de_period->setDisplayFormat(index == Year ? QStringLiteral("yyyy")
                                                   : QStringLiteral("yyyy-MM"));
-    ReloadStatistics();
+    periodPicked = true;
+    ReadPeriod();
 }
 
 void CTStatistics::OnPeriodChanged(const QDate&)
 {
-    ReloadStatistics();
+    periodPicked = true;
+    ReadPeriod();
 }
 
 void CTStatistics::onhovered(bool status, int index, QBarSet* barset)
@@ -177,7 +191,7 @@ void CTStatistics::OnExportOrdersClicked()
                    QStringLiteral("订单明细-%1.csv").arg(period.name),
                    {tr("订单时间"), tr("订单ID"), tr("条形码"), tr("商品名称"), tr("数量"),
                     tr("单价"), tr("小计"), tr("原订单ID")},
-                   [period](const StockDb::RowSink& row) {
+                   {2, 3}, [period](const StockDb::RowSink& row) {
                        return stockDb.ExportOrderLines(period.first, period.last, row);
                    });
 }
@@ -189,7 +203,7 @@ void CTStatistics::OnExportPurchasesClicked()
                    QStringLiteral("进货记录-%1.csv").arg(period.name),
                    {tr("进货时间"), tr("进货单号"), tr("条形码"), tr("商品名称"), tr("数量"),
                     tr("进价"), tr("售价"), tr("供应商")},
-                   [period](const StockDb::RowSink& row) {
+                   {1, 2, 3, 7}, [period](const StockDb::RowSink& row) {
                        return stockDb.ExportPurchases(period.first, period.last, row);
                    });
 }
@@ -198,6 +212,6 @@ void CTStatistics::OnExportStockClicked()
 {
     CsvExport::Run(this, ui->pb_exportstock->text(),
                    QStringLiteral("库存-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate)),
-                   {tr("商品名称"), tr("条形码"), tr("库存数量"), tr("进价"), tr("售价")},
+                   {tr("商品名称"), tr("条形码"), tr("库存数量"), tr("进价"), tr("售价")}, {0, 1},
                    [](const StockDb::RowSink& row) { return stockDb.ExportStock(row); });
 }

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QDialog>
 #include <QtCharts/QChartGlobal>
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -30,11 +31,13 @@ class CTStatistics : public QDialog
 {
     Q_OBJECT
 public:
-    explicit CTStatistics(QWidget* parent = nullptr);
+    using Today = std::function<QDate()>;
+    explicit CTStatistics(QWidget* parent = nullptr, Today today = &QDate::currentDate);
     ~CTStatistics() override;
 
-    // Reads the chosen period again; the main window calls it each time the
-    // tab becomes current.
+    // The main window calls it each time the tab becomes current: shows
+    // today's month or year, or the period the user picked while the tab was
+    // last shown, read again.
     void ReloadStatistics();
 
 private:
@@ -47,6 +50,7 @@ private:
         bool wholeYear = false;
     };
     Period ChosenPeriod() const;
+    void ReadPeriod();
     void BuildChart(const Period& period, const QVector<DaySales>& days);
 
 private slots:
@@ -65,4 +69,6 @@ private:
     QBarCategoryAxis* periodAxis = nullptr;
     QValueAxis* amountAxis = nullptr;
     QLabel* tipLabel = nullptr;
+    Today today;
+    bool periodPicked = false;
 };

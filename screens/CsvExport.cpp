@@ -10,6 +10,20 @@
 #include <QStandardPaths>
 #include <memory>
 
+ExportActivity& ExportActivity::Instance()
+{
+    static ExportActivity activity;
+    return activity;
+}
+
+void ExportActivity::SetRunning(bool now)
+{
+    if (running == now)
+        return;
+    running = now;
+    emit RunningChanged(running);
+}
+
 namespace CsvExport {
 
 namespace {
@@ -27,11 +41,19 @@ bool NeedsQuotes(const QString& field)
     return false;
 }
 
-QByteArray Line(const QStringList& fields)
+// As OWASP advises against formula injection.
+QString Inert(const QString& field)
+{
+    static const QString kFormulaStarts = QStringLiteral("=+-@\t\r");
+    return !field.isEmpty() && kFormulaStarts.contains(field.front()) ? QLatin1Char('\'') + field
+                                                                      : field;
+}
+
+QByteArray Line(const QStringList& fields, const QSet<int>& textColumns = {})
 {
     QString line;
     for (int column = 0; column < fields.size(); ++column) {
-        const QString& field = fields[column];
+        const QString field = textColumns.contains(column) ? Inert(fields[column]) : fields[column];
         if (column > 0)
             line += QLatin1Char(',');
         if (NeedsQuotes(field))
@@ -52,7 +74,7 @@ void Fail(QWidget* parent, const QString& reason)
 } // namespace
 
 void Run(QWidget* parent, const QString& caption, const QString& fileName,
-         const QStringList& header, const Reader& read)
+         const QStringList& header, const QSet<int>& textColumns, const Reader& read)
 {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString path = MessageBoxes::SaveFileName(
@@ -74,8 +96,9 @@ void Run(QWidget* parent, const QString& caption, const QString& fileName,
     QElapsedTimer clock;
     clock.start();
     std::unique_ptr<QProgressDialog> progress;
+    ExportActivity::Instance().SetRunning(true);
     const bool readAll = read([&](const QStringList& fields) {
-        file.write(Line(fields));
+        file.write(Line(fields, textColumns));
         if (++rows % kRowsPerCheck != 0)
             return true;
         if (!progress && clock.elapsed() >= progressDelayMs) {
@@ -94,6 +117,7 @@ void Run(QWidget* parent, const QString& caption, const QString& fileName,
         return !cancelled && file.error() == QFileDevice::NoError;
     });
     progress.reset();
+    ExportActivity::Instance().SetRunning(false);
     if (cancelled) {
         file.cancelWriting();
         return;

@@ -120,13 +120,13 @@ QString StockBackup::FileName(QDate day)
     return QStringLiteral("Stock-%1.db").arg(day.toString(Qt::ISODate));
 }
 
-StockBackup::Result StockBackup::Make(QDate day)
+StockBackup::Result StockBackup::Make(QDate day, bool afresh)
 {
     if (!QDir().mkpath(folder))
         return Failure(QStringLiteral("无法创建备份文件夹 %1").arg(folder));
     RemoveLeftovers();
     const QString target = folder + QLatin1Char('/') + FileName(day);
-    if (QFileInfo::exists(target))
+    if (!afresh && QFileInfo::exists(target))
         return {Outcome::AlreadyThere, QString()};
     const Result result = Copy(target);
     if (result.outcome == Outcome::Made)
@@ -159,6 +159,9 @@ StockBackup::Result StockBackup::Copy(const QString& target)
         if (verdict != QLatin1String("ok"))
             return Failure(QStringLiteral("数据库已损坏：%1").arg(verdict));
     }
+    // The key may have changed while the copy was checked.
+    if (cancelled)
+        return {Outcome::Cancelled, QString()};
     if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) !=
         0)
         return Failure(QStringLiteral("无法写入备份文件 %1").arg(target));
@@ -223,6 +226,71 @@ StockBackup::Result StockBackup::Fill(const QString& part)
         }
     }
     return {Outcome::Made, QString()};
+}
+
+StockBackup::Result StockBackup::Rekey(const QStringList& oldKeys)
+{
+    RemoveLeftovers();
+    QStringList failed;
+    for (const QString& name : DailyFiles(folder, QString())) {
+        if (cancelled)
+            return {Outcome::Cancelled, QString()};
+        const QString reason = RekeyCopy(folder + QLatin1Char('/') + name, oldKeys);
+        if (!reason.isEmpty())
+            failed << name + QStringLiteral("：") + reason;
+    }
+    if (failed.isEmpty())
+        return {Outcome::Made, QString()};
+    return Failure(
+        QStringLiteral("备份未能改用新密钥（%1）").arg(failed.join(QStringLiteral("；"))));
+}
+
+QString StockBackup::RekeyCopy(const QString& path, const QStringList& oldKeys) const
+{
+    const auto readable = [](const QString& file, const QByteArray& withKey) {
+        Connection check;
+        return OpenKeyed(check, file, SQLITE_OPEN_READONLY, withKey).isEmpty() &&
+               QuickCheck(check) == QLatin1String("ok");
+    };
+    if (readable(path, key))
+        return QString();
+    QByteArray oldKey;
+    for (const QString& candidate : oldKeys) {
+        if (readable(path, candidate.toUtf8())) {
+            oldKey = candidate.toUtf8();
+            break;
+        }
+    }
+    if (oldKey.isEmpty())
+        return QStringLiteral("无法用原来的密钥打开");
+    const QString part = path + kPartSuffix;
+    QFile::remove(part);
+    if (!QFile::copy(path, part))
+        return QStringLiteral("无法写入 %1").arg(part);
+    QString error;
+    {
+        Connection copy;
+        error = OpenKeyed(copy, part, SQLITE_OPEN_READWRITE, oldKey);
+        // The key is taken at the first read.
+        if (error.isEmpty() && sqlite3_exec(copy.db, "SELECT count(*) FROM sqlite_master", nullptr,
+                                            nullptr, nullptr) != SQLITE_OK)
+            error = copy.Error();
+        if (error.isEmpty() && sqlite3_rekey(copy.db, key.constData(), key.size()) != SQLITE_OK)
+            error = copy.Error();
+    }
+    // SQLCipher may report a rekey done that was not: only a fresh
+    // connection under the new key tells.
+    if (error.isEmpty() && !(Sync(part) && readable(part, key)))
+        error = QStringLiteral("改用新密钥后无法读取");
+    if (error.isEmpty() &&
+        std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) != 0)
+        error = QStringLiteral("无法写入 %1").arg(path);
+    if (!error.isEmpty()) {
+        QFile::remove(part);
+        return error;
+    }
+    Sync(folder);
+    return QString();
 }
 
 void StockBackup::RemoveLeftovers() const

@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 
 struct sqlite3;
@@ -37,8 +38,14 @@ public:
     // The copy of `day` unless the folder holds one already; after a new one,
     // the copies beyond the kKeep newest days up to `day` are removed; copies
     // dated after `day` are kept and not counted. A copy left half made by an
-    // earlier run is removed first.
-    Result Make(QDate day);
+    // earlier run is removed first. Afresh, a copy of `day` already there is
+    // replaced (only once the new one is complete).
+    Result Make(QDate day, bool afresh = false);
+    // After a change of the store's key: every copy in the folder that opens
+    // with one of oldKeys is encrypted again under the store's key, each through a
+    // temporary file that is checked before it takes the copy's name. Failed
+    // names the copies that could not be done.
+    Result Rekey(const QStringList& oldKeys);
     // Makes a running Make() stop soon and leave nothing behind; any thread.
     void Cancel() { cancelled = true; }
 
@@ -53,6 +60,8 @@ protected:
 
 private:
     Result Copy(const QString& target);
+    // Empty when the copy at path has the store's key now, else why not.
+    QString RekeyCopy(const QString& path, const QStringList& oldKeys) const;
     void RemoveLeftovers() const;
     void KeepNewest(QDate day) const;
 

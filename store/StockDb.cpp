@@ -167,6 +167,14 @@ bool StockDb::ReadToTheEnd(const QSqlQuery& query)
 {
     readError = QSqlError();
     const QSqlError error = query.lastError();
+    // A connection closed under the read (a reopen, a change of key) ends it
+    // without an error: the query is no longer active. A store that never
+    // opened was told at start-up; its reads are empty as expected.
+    if (!error.isValid() && !query.isActive() && IsOpen()) {
+        readError = QSqlError(QStringLiteral("数据库连接在读取途中关闭，未读完"), QString(),
+                              QSqlError::ConnectionError);
+        return false;
+    }
     if (!error.isValid())
         return true;
     // A store that never opened was reported at start-up; its empty reads are

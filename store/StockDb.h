@@ -68,6 +68,9 @@ public:
     // the key tried (SQLCipher cannot tell that from a file that is no
     // database at all).
     bool KeyRefused() const;
+    // Whether the file last opened with the program's key and its key was
+    // never changed since: then a refused key means a damaged file.
+    bool KeyNeverChanged() const;
     // Opens the store that refused the program's key with the shop's
     // passphrase. A wrong one leaves the store closed and the file as it was.
     bool OpenWithPassphrase(QString passphrase);
@@ -76,8 +79,10 @@ public:
     bool KeyCanChange() const;
     bool HasProgramKey() const;
     // Re-encrypts the store in place with the passphrase, or with the
-    // program's key when it is empty. False: the store kept its key.
+    // program's key when it is empty. False: the store kept its key, or did
+    // not open again at all (IsOpen); KeyChangeError then says why.
     bool ChangeKey(QString passphrase);
+    QString KeyChangeError() const;
 
     // Providers and products.
     bool InsertProvider(QString provider_guid, QString provider_name, QString provider_phone,
@@ -153,8 +158,10 @@ public:
     // Statistics and exports of the days first to last. An order and its
     // lines belong to the day on which the order was paid (its order_time).
     PeriodSales QuerySales(QDate first, QDate last, int topCount);
-    // Sum over products of stock times purchase price; no price counts 0.
-    qint64 QueryStockValueCents();
+    // Sum over products of stock on hand (above 0) times purchase price, in
+    // yuan to the cent; no price counts 0. Text, since the entry fields'
+    // limits already give figures beyond 64 bits of cents.
+    QString QueryStockValue();
     // Hands the rows over one at a time as they are read, fields as text:
     // identifiers and quantities as stored, money to the cent; `row` returns
     // false to stop. False when the read failed (see LastReadFailed).
@@ -233,6 +240,9 @@ public:
 
 private:
     void OpenServer();
+    // Notes in the settings which key the open file has, or that it may
+    // have the shop's own.
+    void RecordKey(bool mayBeOwn = false) const;
     bool ConnectServer();
     bool LockBarcode(const QString& barcode);
     // Sends one statement, nothing more: no log, no second try.
@@ -287,6 +297,7 @@ private:
     QString name;
     QString openError;
     bool keyRefused = false;
+    QString keyChangeError;
     QSqlError readError;
     QString lastStatement;
 };

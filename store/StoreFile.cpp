@@ -54,8 +54,23 @@ void StockDb::OpenStockDb(QString name)
         }
         db.close();
     }
-    if (OpenConnection(path))
+    if (OpenConnection(path)) {
+        RecordKey();
         CreateTables();
+    }
+}
+
+void StockDb::RecordKey(bool mayBeOwn) const
+{
+    // Only the program's own store: another till's connection is a test's.
+    if (connectionName == QLatin1String(QSqlDatabase::defaultConnection))
+        SaveStoreKey(appContext.appDir,
+                     mayBeOwn || !HasProgramKey() ? StoreKey::Own : StoreKey::Program);
+}
+
+bool StockDb::KeyNeverChanged() const
+{
+    return LoadStoreKey(appContext.appDir) == StoreKey::Program;
 }
 
 bool StockDb::OpenConnection(QString path)
@@ -98,6 +113,7 @@ bool StockDb::OpenWithPassphrase(QString passphrase)
         return false;
     password = passphrase;
     if (OpenConnection(db.databaseName())) {
+        RecordKey();
         CreateTables();
         return true;
     }
@@ -118,7 +134,8 @@ bool StockDb::HasProgramKey() const
 
 bool StockDb::ChangeKey(QString passphrase)
 {
-    if (!IsOpen())
+    keyChangeError.clear();
+    if (!KeyCanChange())
         return false;
     const QString oldKey = password;
     const QString newKey = passphrase.isEmpty() ? QString(kProgramKey) : passphrase;
@@ -126,7 +143,18 @@ bool StockDb::ChangeKey(QString passphrase)
         // Not through Run: the statement holds the key, and the last
         // statement is kept for diagnostics.
         QSqlQuery query = NewQuery();
-        query.exec(QStringLiteral("PRAGMA rekey = ") + Literal(newKey));
+        // The rekey reports no failure of its own: one that found the file
+        // held by another program would be told as a key that does not fit.
+        if (!query.exec(QStringLiteral("BEGIN EXCLUSIVE"))) {
+            keyChangeError = FailureText(query);
+            return false;
+        }
+        query.exec(QStringLiteral("ROLLBACK"));
+        // Noted first: a file keyed by a rekey that a crash cut short must
+        // still be asked for its passphrase at the next start.
+        RecordKey(true);
+        if (!query.exec(QStringLiteral("PRAGMA rekey = ") + Literal(newKey)))
+            keyChangeError = FailureText(query);
     }
     // SQLCipher reports success however the rekey ended, and one that failed
     // leaves the connection writing pages under the new key into a file under
@@ -134,11 +162,23 @@ bool StockDb::ChangeKey(QString passphrase)
     // only a fresh connection is safe to write with.
     db.close();
     password = newKey;
-    if (OpenConnection(db.databaseName()))
+    if (OpenConnection(db.databaseName())) {
+        keyChangeError.clear();
+        RecordKey();
         return true;
+    }
+    // The reopen under the old key would clear the reason.
+    if (keyChangeError.isEmpty())
+        keyChangeError = openError;
     password = oldKey;
-    OpenConnection(db.databaseName());
+    if (OpenConnection(db.databaseName()))
+        RecordKey();
     return false;
+}
+
+QString StockDb::KeyChangeError() const
+{
+    return keyChangeError;
 }
 
 QString StockDb::FilePassword()

@@ -133,7 +133,10 @@ const char kLatestNames[] =
     "d.order_guid=o.order_guid WHERE o.order_time>=%s AND o.order_time<=%s AND "
     "d.order_product_barcode IN (%1) ORDER BY o.order_time DESC,d.order_time DESC,"
     "d.order_product_name DESC";
-const char kStockValue[] = "SELECT sum(product_num*product_original_price) FROM products";
+// Only stock on hand at a price has a value; the products' sum is taken where
+// it is read, in integers wider than either engine's.
+const char kStockValue[] = "SELECT product_num,product_original_price FROM products WHERE "
+                           "product_num>0 AND product_original_price>0";
 // A return's lines name the sale they took back from.
 const char kOrderLinesExport[] =
     "SELECT o.order_time,d.order_guid,d.order_product_barcode,d.order_product_name,"

@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <cmath>
 
 void StockDb::BeginSnapshot(Transaction& transaction)
 {
@@ -84,11 +85,62 @@ bool StockDb::ReadLatestNames(const QStringList& range, QVector<ProductSales>& p
     return ReadToTheEnd(lines);
 }
 
-qint64 StockDb::QueryStockValueCents()
+namespace {
+// Whole cents as "yuan.cc", from their decimal digits.
+QString CentsDigitsText(QString digits)
+{
+    digits = digits.rightJustified(3, QLatin1Char('0'));
+    return digits.insert(digits.size() - 2, QLatin1Char('.'));
+}
+
+QString DigitsOf(unsigned __int128 value)
+{
+    QString digits;
+    do {
+        digits.prepend(QLatin1Char(char('0' + int(value % 10))));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+} // namespace
+
+QString StockDb::QueryStockValue()
 {
     QSqlQuery query = Select(QString::fromLatin1(kStockValue), OnFailure::Log);
-    const qint64 cents = query.next() ? CentsOf(query.value(0).toDouble()) : 0;
-    return ReadToTheEnd(query) ? cents : 0;
+    // Every count and price the fields accept makes an exact product in 128
+    // bits. A stored count or price beyond 64 bits, written by another
+    // program, is added as a long double instead: rounded, never wrapped.
+    unsigned __int128 exact = 0;
+    long double beyond = 0;
+    const long double kBeyond = 9.2e18L;
+    while (query.next()) {
+        const QVariant count = query.value(0);
+        bool isNumber = false;
+        const long double units = count.toDouble(&isNumber);
+        bool isPrice = false;
+        const long double cents = std::round(query.value(1).toDouble(&isPrice) * 100.0L);
+        if (!isNumber || !isPrice || !std::isfinite(units) || !std::isfinite(cents))
+            continue;
+        // The server's driver hands a positive bigint over unsigned.
+        const int type = count.userType();
+        const bool whole = type == QMetaType::LongLong || type == QMetaType::ULongLong ||
+                           type == QMetaType::Int || type == QMetaType::UInt;
+        unsigned __int128 term = 0;
+        unsigned __int128 sum = 0;
+        if (whole && cents < kBeyond &&
+            !__builtin_mul_overflow(static_cast<unsigned __int128>(count.toULongLong()),
+                                    static_cast<unsigned __int128>(cents), &term) &&
+            !__builtin_add_overflow(exact, term, &sum)) {
+            exact = sum;
+            continue;
+        }
+        beyond += units * cents;
+    }
+    if (!ReadToTheEnd(query))
+        return CentsText(0);
+    if (beyond == 0)
+        return CentsDigitsText(DigitsOf(exact));
+    return CentsDigitsText(QString::asprintf("%.0Lf", beyond + static_cast<long double>(exact)));
 }
 
 bool StockDb::StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row)

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,7 +18,24 @@ class TestBackupScheduler : public QObject
 private slots:
     void failureToldOnceAndNextDayBacksUp();
     void keyChangeMakesTheBackupAgain();
+    void keyChangeReencryptsEveryCopy();
 };
+
+namespace {
+// Whether the file opens and reads with key, on a connection of its own.
+bool OpensWith(const QString& file, const QString& key)
+{
+    bool read = false;
+    {
+        QSqlDatabase copy = QSqlDatabase::addDatabase("SQLITECIPHER", "copy");
+        copy.setDatabaseName(file);
+        copy.setPassword(key);
+        read = copy.open() && QSqlQuery("SELECT count(*) FROM providers", copy).next();
+    }
+    QSqlDatabase::removeDatabase("copy");
+    return read;
+}
+} // namespace
 
 void TestBackupScheduler::failureToldOnceAndNextDayBacksUp()
 {
@@ -84,6 +102,37 @@ void TestBackupScheduler::keyChangeMakesTheBackupAgain()
     copy.setDatabaseName(store.Dir() + "/backup/Stock-2031-12-31.db");
     copy.setPassword("the shop's own");
     QVERIFY(copy.open());
+}
+
+void TestBackupScheduler::keyChangeReencryptsEveryCopy()
+{
+    if (TempStore::OnServer())
+        QSKIP("the file's own key");
+    TempStore store;
+    BackupScheduler scheduler(store.Dir(), [] { return QDate(2031, 12, 31); });
+    scheduler.CheckDate();
+    QTRY_VERIFY(!scheduler.IsRunning());
+    const QString folder = store.Dir() + "/backup/";
+    QVERIFY(QFile::copy(folder + "Stock-2031-12-31.db", folder + "Stock-2031-12-30.db"));
+    QVERIFY(stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
+    QSignalSpy rekeyed(&scheduler, &BackupScheduler::CopiesRekeyed);
+
+    scheduler.DropRunning();
+    QVERIFY(stockDb.ChangeKey("the shop's own"));
+    scheduler.RekeyCopies();
+    QVERIFY(rekeyed.wait(60000));
+    for (const QString day : {"2031-12-30", "2031-12-31"}) {
+        QVERIFY(!OpensWith(folder + "Stock-" + day + ".db", StockDb::FilePassword()));
+        QVERIFY(OpensWith(folder + "Stock-" + day + ".db", "the shop's own"));
+    }
+    // The day's copy made afresh holds what was stored after the first one.
+    QSqlDatabase today = QSqlDatabase::addDatabase("SQLITECIPHER", "today");
+    today.setDatabaseName(folder + "Stock-2031-12-31.db");
+    today.setPassword("the shop's own");
+    QVERIFY(today.open());
+    QSqlQuery providers("SELECT count(*) FROM providers", today);
+    QVERIFY(providers.next());
+    QCOMPARE(providers.value(0).toInt(), 1);
 }
 
 QTEST_MAIN(TestBackupScheduler)

@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSqlQuery>
 #include <QTabBar>
 #include <QTableView>
 #include <QTimer>
@@ -335,13 +336,16 @@ void TestMainWindow::passwordDialogChecksThenRekeys_data()
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("keyAfter");
+    QTest::addColumn<bool>("held");
     // clang-format off
-    QTest::newRow("wrong current first") << "旧的密码旧的密码" << QStringList{"旧的", "a", "b"} << "当前密码不正确" << "旧的密码旧的密码";
-    QTest::newRow("differ before short") << "" << QStringList{"", "abc", "abd"} << "两次输入的密码不一致" << "";
-    QTest::newRow("short") << "" << QStringList{"", "1234567", "1234567"} << "密码至少需要8个字符" << "";
-    QTest::newRow("set") << "" << QStringList{"", "12345678", "12345678"} << "密码已修改" << "12345678";
-    QTest::newRow("change") << "12345678" << QStringList{"12345678", "新的 'key'", "新的 'key'"} << "密码已修改" << "新的 'key'";
-    QTest::newRow("remove") << "12345678" << QStringList{"12345678", "", ""} << "密码已修改" << "";
+    QTest::newRow("wrong current first") << "旧的密码旧的密码" << QStringList{"旧的", "a", "b"} << "当前密码不正确" << "旧的密码旧的密码" << false;
+    QTest::newRow("differ before short") << "" << QStringList{"", "abc", "abd"} << "两次输入的密码不一致" << "" << false;
+    QTest::newRow("short") << "" << QStringList{"", "1234567", "1234567"} << "密码至少需要8个字符" << "" << false;
+    QTest::newRow("set") << "" << QStringList{"", "12345678", "12345678"} << "密码已修改" << "12345678" << false;
+    QTest::newRow("change") << "12345678" << QStringList{"12345678", "新的 'key'", "新的 'key'"} << "密码已修改" << "新的 'key'" << false;
+    QTest::newRow("remove") << "12345678" << QStringList{"12345678", "", ""} << "密码已修改" << "" << false;
+    // Another program holds the file: the box gives its reason.
+    QTest::newRow("file held") << "" << QStringList{"", "12345678", "12345678"} << "密码修改失败，密码未更改\ndatabase is locked" << "" << true;
     // clang-format on
 }
 
@@ -353,8 +357,15 @@ void TestMainWindow::passwordDialogChecksThenRekeys()
     QFETCH(QStringList, entries);
     QFETCH(QString, box);
     QFETCH(QString, keyAfter);
+    QFETCH(bool, held);
     TempStore store;
     QVERIFY(key.isEmpty() || stockDb.ChangeKey(key));
+    QSqlDatabase holder = QSqlDatabase::addDatabase("SQLITECIPHER", "holder");
+    holder.setDatabaseName(store.DbPath());
+    holder.setPassword(StockDb::FilePassword());
+    QSqlQuery reading(holder);
+    QVERIFY(!held || (holder.open() && reading.exec("BEGIN") &&
+                      reading.exec("SELECT * FROM sqlite_master") && reading.next()));
     CTPasswordDialog dialog;
     const QStringList fields = {"le_oldpassword", "le_newpassword", "le_newpassword2"};
     for (int i = 0; i < fields.size(); ++i) {
@@ -367,6 +378,10 @@ void TestMainWindow::passwordDialogChecksThenRekeys()
     const QList<MessageBoxes::Shown> shown = MessageBoxes::TakeShown();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown[0].title + shown[0].text, "Quorrin1009" + box);
+    reading = QSqlQuery();
+    holder.close();
+    holder = QSqlDatabase();
+    QSqlDatabase::removeDatabase("holder");
     QVERIFY(stockDb.InsertProvider("1", "甲", "", "", "", "", ""));
     QVERIFY(ToolReads(store.DbPath(), keyAfter.isEmpty() ? "19970408maple" : keyAfter));
     QVERIFY(keyAfter.isEmpty() || !ToolReads(store.DbPath(), "19970408maple"));
@@ -377,9 +392,18 @@ void TestMainWindow::startAsksForThePassphrase_data()
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<int>("prompts");
     QTest::addColumn<bool>("opens");
-    QTest::newRow("right on the third") << QStringList{"", "wrong one", "the shop's"} << 3 << true;
-    QTest::newRow("three wrong") << QStringList{"a", "b", "c", "the shop's"} << 3 << false;
-    QTest::newRow("cancelled") << QStringList() << 1 << false;
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<QString>("told");
+    const QString refused = "数据库未能打开：密码未被接受，或数据库文件 Stock.db 已损坏。";
+    QTest::newRow("right on the third")
+        << QStringList{"", "wrong one", "the shop's"} << 3 << true << false << "";
+    QTest::newRow("three wrong") << QStringList{"a", "b", "c", "the shop's"} << 3 << false << false
+                                 << refused;
+    QTest::newRow("cancelled") << QStringList() << 1 << false << false << refused;
+    // A first page that does not decrypt looks like another key.
+    QTest::newRow("damaged, never had a passphrase")
+        << QStringList{"the shop's"} << 0 << false << true
+        << "数据库文件 Stock.db 已损坏：它从未设置过密码";
 }
 
 void TestMainWindow::startAsksForThePassphrase()
@@ -389,22 +413,36 @@ void TestMainWindow::startAsksForThePassphrase()
     QFETCH(QStringList, entries);
     QFETCH(int, prompts);
     QFETCH(bool, opens);
+    QFETCH(bool, damaged);
+    QFETCH(QString, told);
     TempStore store;
-    QVERIFY(stockDb.ChangeKey("the shop's"));
-    stockDb.OpenStockDb(QString());
     QFile file(store.DbPath());
+    if (damaged) {
+        stockDb.CloseStockDb();
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(100) &&
+                file.write(QByteArray(100, 'x')));
+        file.close();
+    } else {
+        QVERIFY(stockDb.ChangeKey("the shop's"));
+    }
+    stockDb.OpenStockDb(QString());
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray before = file.readAll();
     for (const QString& entry : entries)
         MessageBoxes::SetNextEntry(entry);
-    CTPasswordDialog::UnlockStore();
+    const QString closedBecause = CTPasswordDialog::UnlockStore();
     QCOMPARE(stockDb.IsOpen(), opens);
     QVERIFY(opens || (file.seek(0) && file.readAll() == before));
     const QList<MessageBoxes::Shown> shown = MessageBoxes::TakeShown();
     QCOMPARE(shown.size(), prompts);
     for (int i = 0; i < prompts; ++i)
-        QCOMPARE(shown[i].title + shown[i].text, QString(i ? "Quorrin1009密码错误\n请输入数据库密码"
-                                                           : "Quorrin1009请输入数据库密码"));
+        QCOMPARE(shown[i].title + shown[i].text,
+                 QString(i ? "Quorrin1009密码未被接受（也可能是数据库文件已损坏）\n请输入数据库密码"
+                           : "Quorrin1009请输入数据库密码"));
+    // The way out: the restore steps from backup/.
+    QVERIFY(opens ? closedBecause.isEmpty()
+                  : closedBecause.startsWith(told) &&
+                        closedBecause.contains("backup 文件夹中最近一天的 Stock-yyyy-MM-dd.db"));
 }
 
 QTEST_MAIN(TestMainWindow)

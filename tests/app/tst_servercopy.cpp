@@ -89,6 +89,8 @@ void TestServerCopy::copyThenBackUp()
         settings.setValue("store/connection", connection);
     };
     useConnection(TempStore::ServerConnection());
+    // A store under the shop's passphrase, given on standard input.
+    const QString passphrase = "店里的 passphrase";
     const auto copy = [&](int exitCode, const QString& says) {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -96,9 +98,13 @@ void TestServerCopy::copyThenBackUp()
             environment.remove(display);
         program.setProcessEnvironment(environment);
         program.start(store.Dir() + "/pellory", {"--copy-to-server"});
+        program.write(passphrase.toUtf8() + "\n");
+        program.closeWriteChannel();
         QVERIFY(program.waitForFinished(60000));
         const QString output = QString::fromUtf8(program.readAllStandardOutput());
-        QVERIFY2(program.exitCode() == exitCode && output.contains(says), qPrintable(output));
+        QVERIFY2(program.exitCode() == exitCode && output.contains(says) &&
+                     !output.contains(passphrase),
+                 qPrintable(output));
     };
 
     // Four tables went in before the products failed: none of them stays.
@@ -108,6 +114,7 @@ void TestServerCopy::copyThenBackUp()
     product.product_guid = "9007199254740995";
     product.product_num = "5";
     QVERIFY(stockDb.UpdateProductNum(product));
+    QVERIFY(stockDb.ChangeKey(passphrase));
     const QStringList fileRows = Rows();
     stockDb.CloseStockDb();
     const QByteArray before = Hash(store.DbPath());
