@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 struct StoreStatements;
 
@@ -276,9 +277,9 @@ private:
     QVector<Record> AllRows(QSqlQuery query, qint64* lastRowid = nullptr);
     template <typename Record> Record LastRow(QSqlQuery query);
     bool StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row);
-    // Starts the transaction a read of several statements runs in, so that
-    // they all see one moment of the store.
-    void BeginSnapshot(Transaction& transaction);
+    // On the server, the transaction a read of several statements runs in,
+    // so that they all see one moment of the store; null on the file.
+    std::unique_ptr<Transaction> Snapshot();
     // After a resent insert failed on its key: whether the row stored by the
     // first send holds what the statement would have stored.
     bool StoredAsSent(const QString& insert);

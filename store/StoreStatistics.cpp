@@ -8,14 +8,21 @@
 #include <QHash>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
-void StockDb::BeginSnapshot(Transaction& transaction)
+std::unique_ptr<StockDb::Transaction> StockDb::Snapshot()
 {
+    // The file has one till, whose reads nothing changes meanwhile; a
+    // transaction there would only keep a change of key from taking effect.
+    if (!statements->readSnapshot)
+        return nullptr;
+    auto transaction = std::make_unique<Transaction>(*this);
     // A failure shows in the first read, which then runs on a dead transaction.
-    if (transaction.isActive() && statements->readSnapshot) {
+    if (transaction->isActive()) {
         QSqlQuery query = NewQuery();
         Execute(query, QString::fromLatin1(statements->readSnapshot));
     }
+    return transaction;
 }
 
 // The days, the products and their names are read in one moment: sales made
@@ -23,8 +30,7 @@ void StockDb::BeginSnapshot(Transaction& transaction)
 PeriodSales StockDb::QuerySales(QDate first, QDate last, int topCount)
 {
     const QStringList range{DayRangeOf(first).from, DayRangeOf(last).to};
-    Transaction snapshot(*this);
-    BeginSnapshot(snapshot);
+    const auto snapshot = Snapshot();
     PeriodSales sales;
     QSqlQuery days = Select(Statement(kSalesByDay, range), OnFailure::Log);
     while (days.next())
@@ -145,8 +151,7 @@ QString StockDb::QueryStockValue()
 
 bool StockDb::StreamRows(const QString& statement, const QVector<bool>& money, const RowSink& row)
 {
-    Transaction snapshot(*this);
-    BeginSnapshot(snapshot);
+    const auto snapshot = Snapshot();
     QSqlQuery query = Select(statement, OnFailure::Log);
     QStringList fields;
     while (query.next()) {
