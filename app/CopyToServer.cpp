@@ -159,10 +159,14 @@ int CopyInto(const QSqlDatabase& file, QSqlDatabase server)
         return Refuse(QStringLiteral("服务器上的表已有记录（%1）：只能复制到空的表。")
                           .arg(holding.join(QStringLiteral(", "))));
 
-    // A Stock.db last opened by an earlier build holds no settings to copy.
+    // A Stock.db last opened by an earlier build holds no returns and no
+    // settings to copy.
     QStringList tables = StoreCopy::Tables();
-    if (!file.tables().contains(QStringLiteral("settings")))
-        tables.removeAll(QStringLiteral("settings"));
+    const QStringList held = file.tables();
+    for (const char* newer : {"order_returns", "settings"}) {
+        if (!held.contains(QLatin1String(newer)))
+            tables.removeAll(QLatin1String(newer));
+    }
     QTextStream& out = Out();
     for (const QString& table : tables) {
         const qint64 total = RowCount(file, table);
