@@ -36,8 +36,9 @@ bool OpenStore(const QString& folder, Cipher cipher)
     db.setConnectOptions(create ? QStringLiteral("QSQLITE_CREATE_KEY") : QString());
     if (!db.open())
         return false;
-    if (create)
-        stockDb.CreateTables();
+    // As the program's own open does: a set made by an earlier build gets
+    // the tables added since.
+    stockDb.CreateTables();
     return true;
 }
 
