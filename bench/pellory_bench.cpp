@@ -536,11 +536,14 @@ private:
     {
         return {[=] {
                     ShowTab(Checkout);
-                    // Chosen once: each change reads the period at once.
+                    // Each change reads the period at once. Chosen before
+                    // every showing: a tab shown without a period picked
+                    // since it was last shown follows today.
                     if (periodKind->currentIndex() != kind)
                         periodKind->setCurrentIndex(kind);
-                    if (period->date() != date)
-                        period->setDate(date);
+                    if (period->date() == date)
+                        period->setDate(date.addDays(1));
+                    period->setDate(date);
                     periodOrders->clear();
                 },
                 [=] { tabs->setCurrentIndex(Statistics); },
