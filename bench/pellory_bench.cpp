@@ -827,7 +827,7 @@ bool TimeReceipts(const QString& run, const Picks& picks, QVector<Row>& rows)
         Counter counter(window, picks, kFiveYears);
         counter.Reseed(1009);
         for (const TimedAction& timed : counter.Actions()) {
-            if (timed.name.startsWith("pay a") &&
+            if (timed.name == QStringLiteral("pay a %1-line sale").arg(kSaleLines) &&
                 !Measure(timed.action, kRepetitions, pay.encrypted))
                 return false;
         }
