@@ -40,10 +40,7 @@ CTStatistics::CTStatistics(QWidget* parent, Today today)
     TableSupport::MakeReadOnlyRowSelection(ui->tv_topproducts);
     ui->tv_topproducts->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
 
-    chart = new QChart();
-    chart->legend()->setVisible(true);
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    chart->setAnimationOptions(QChart::SeriesAnimations);
+    chart = ChartSupport::NewChart();
     chart->setMargins(QMargins(4, 4, 4, 4));
     turnover = new QBarSet(QStringLiteral("营业额"));
     auto* series = new QBarSeries();

@@ -1,6 +1,7 @@
 #include "screens/ChartSupport.h"
 
 #include <QLabel>
+#include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QValueAxis>
 #include <cmath>
@@ -15,6 +16,16 @@ const char kTipStyle[] =
 // More ticks than this crowd the axis of a small chart.
 const int kMostSteps = 8;
 } // namespace
+
+QtCharts::QChart* NewChart()
+{
+    auto* chart = new QtCharts::QChart();
+    chart->legend()->setVisible(true);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    chart->setAnimationOptions(QtCharts::QChart::SeriesAnimations);
+    chart->setBackgroundRoundness(0);
+    return chart;
+}
 
 void ShowBarTip(QLabel*& tip, QtCharts::QChartView* view, bool status, int index, double value,
                 const QString& text)

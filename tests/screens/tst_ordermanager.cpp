@@ -108,8 +108,9 @@ private slots:
                                   << 0.0;
         QTest::newRow("first and last second")
             << QStringList{"00:00:00=1", "23:59:59=2"} << Bars{{0, 1}, {23, 2}} << 2.0 << 5 << 0.0;
-        QTest::newRow("unreadable time raises only the axis")
-            << QStringList{"09:60:00=7", "08:00:00=2"} << Bars{{8, 2}} << 8.0 << 5 << 0.0;
+        QTest::newRow("unreadable times raise only the axis")
+            << QStringList{"09:60:00=3", "12:3a:00=2", "12:30=2", "08:00:00=2"} << Bars{{8, 2}}
+            << 8.0 << 5 << 0.0;
         QTest::newRow("steps of 500")
             << QStringList{"12:00:00=1234.5"} << Bars{{12, 1234.5}} << 1500.0 << 4 << 0.0;
         QTest::newRow("returns net, an hour below zero")

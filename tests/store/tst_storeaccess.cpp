@@ -260,7 +260,7 @@ void TestStoreAccess::lookupsUseTheirIndex_data()
     QTest::newRow("purchases of a barcode") << Action([] { stockDb.QueryPurchasesByBarcode("690"); }) << "purchases_purchase_product_barcode";
     QTest::newRow("bill") << Action([] { stockDb.QueryPurchasesByBillNo("1001"); }) << "purchases_purchase_id";
     QTest::newRow("purchases of a day") << Action([] { stockDb.QueryPurchasesOfDay(QDate(2021, 3, 5)); }) << "purchases_purchase_time";
-    QTest::newRow("orders of a day") << Action([] { stockDb.QueryOrdersOfDay(QDate(2021, 3, 5)); }) << "orders_order_time";
+    QTest::newRow("orders of a day") << Action([] { stockDb.QueryOrdersOfDay(QDate(2021, 3, 5)); }) << "orders_order_time_sales";
     QTest::newRow("lines of a period") << Action([] { stockDb.ExportOrderLines(QDate(2021, 3, 1), QDate(2021, 3, 31), [](const QStringList&) { return true; }); }) << "orderdetail_order_guid_sales";
     QTest::newRow("sums of a period") << Action([] { stockDb.QuerySales(QDate(2021, 3, 1), QDate(2021, 3, 31), 20); }) << "orderdetail_order_guid_sales";
     // clang-format on

@@ -47,7 +47,7 @@ static const char* const kIndexes[] = {
     "CREATE INDEX order_returns_order_guid ON order_returns(order_guid)",
     "CREATE INDEX orderdetail_order_guid_sales ON orderdetail(order_guid,order_product_barcode,"
     "order_product_num,order_product_subtotal)",
-    "CREATE INDEX orders_order_time ON orders(order_time)",
+    "CREATE INDEX orders_order_time_sales ON orders(order_time,order_guid,order_total)",
     "CREATE INDEX products_product_barcode ON products(product_barcode)",
     "CREATE INDEX purchases_purchase_id ON purchases(purchase_id)",
     "CREATE INDEX purchases_purchase_product_barcode ON purchases(purchase_product_barcode)",
