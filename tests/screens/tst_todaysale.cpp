@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QTabWidget>
@@ -154,6 +155,13 @@ private slots:
         Scan(code);
         QCoreApplication::processEvents();
         QCOMPARE(relayouts.count, 0);
+        // The order's box shows after the scan as the box painted afresh.
+        const auto* box = screen->findChild<QWidget*>("groupBox");
+        const QRect area(box->mapTo(host.data(), QPoint()), box->size());
+        const auto pixels = [area](const QPixmap& picture) {
+            return picture.toImage().copy(area).convertToFormat(QImage::Format_RGB32);
+        };
+        QCOMPARE(pixels(host->screen()->grabWindow(host->winId())), pixels(host->grab()));
         QCOMPARE(total->text(), totalText);
         if (name.isEmpty()) {
             QCOMPARE(Model()->rowCount(), 0);
