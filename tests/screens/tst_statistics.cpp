@@ -235,6 +235,20 @@ private slots:
         QVERIFY(qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical)[0])->min() <= -20);
     }
 
+    // Lines that cannot be read leave the figures empty and say why.
+    void unreadableLinesAreTold()
+    {
+        QVERIFY(Sell("1", "2026-11-01 10:00:00", {"690|茶|2|10|20"}));
+        store->Exec("DROP TABLE orderdetail");
+        TakeBoxes();
+        ChoosePeriod(0, QDate(2026, 11, 20));
+        QCOMPARE(Figures(), (QStringList{"0.00", "0", "0.00", "0", "0.00"}));
+        const QStringList boxes = TakeBoxes();
+        QVERIFY2(boxes.size() == 1 && boxes[0].startsWith("Quorrin1009: 统计读取失败\n") &&
+                     boxes[0].contains("orderdetail"),
+                 qPrintable(boxes.join('|')));
+    }
+
     // At the entry fields' limits a product's value is past 64 bits of
     // cents; stock below zero has no value.
     void stockValueNeverWraps()
