@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -188,6 +189,35 @@ private slots:
         QCOMPARE(total->text(), QString("7.00"));
     }
 
+    // The row numbers, one of them chosen, and the barcode field, with and
+    // without the keyboard, look as Qt's own draw them in the same window.
+    void picturesLookAsQtDrawsThem()
+    {
+        QApplication::setCursorFlashTime(0);
+        QTableView table(screen);
+        table.setModel(Model());
+        table.setGeometry(view->geometry());
+        QLineEdit field(screen);
+        field.resize(barcode->size());
+        table.show();
+        field.show();
+        Scan("6901234567890");
+        Scan("6901234567890");
+        QTest::qWait(20);
+        for (QTableView* each : {view, &table})
+            each->selectRow(0);
+        Scan("0123");
+        QCoreApplication::processEvents();
+        QCOMPARE(view->verticalHeader()->grab().toImage(),
+                 table.verticalHeader()->grab().toImage());
+        const QImage focused = barcode->grab().toImage();
+        field.setFocus();
+        QCOMPARE(field.grab().toImage(), focused);
+        const QImage unfocused = barcode->grab().toImage();
+        barcode->setFocus();
+        QCOMPARE(field.grab().toImage(), unfocused);
+    }
+
     void quantityEdit_data()
     {
         QTest::addColumn<QString>("typed");
@@ -301,6 +331,7 @@ private slots:
         for (int row = 0; row < subtotals.size(); ++row)
             QCOMPARE(Cell(row, Subtotal), subtotals[row]);
         QCOMPARE(total->text(), totalText);
+        QTRY_VERIFY(total->width() >= total->sizeHint().width());
 
         Pay(QMessageBox::Yes);
         TakeBoxesWithIcon();

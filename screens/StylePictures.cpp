@@ -1,0 +1,213 @@
+// Parts of the style that the checkout draws again and again, drawn once per
+// look and copied from then on.
+#include "screens/StylePictures.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QHash>
+#include <QHeaderView>
+#include <QImage>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOptionFrame>
+#include <QStyleOptionHeader>
+#include <tuple>
+
+namespace StylePictures {
+
+namespace {
+// Everything the style is given to draw one part, but the painter's clip and
+// position: the part is copied under the clip, where it would be drawn.
+struct Look
+{
+    int part;
+    QSize size;
+    qreal ratio;
+    int state, direction;
+    qint64 palette;
+    QFont font;
+    QString text;
+    qint64 icon;
+    QVector<int> details;
+
+    auto Fields() const
+    {
+        return std::tie(part, size, ratio, state, direction, palette, font, text, icon, details);
+    }
+    bool operator==(const Look& other) const { return Fields() == other.Fields(); }
+};
+
+uint qHash(const Look& look, uint seed = 0)
+{
+    return ::qHash(look.text, seed) ^ ::qHash(look.details, seed) ^
+           ::qHash((look.part * 31 + look.state) * 4099 + look.size.width() * 131 +
+                   look.size.height());
+}
+
+// The application's kind of style, drawing header sections and line-edit
+// frames from pictures.
+class PictureStyle : public QProxyStyle
+{
+public:
+    // A style of the application's kind of its own: a proxy takes over the
+    // style it is given.
+    explicit PictureStyle(QObject* owner)
+        : QProxyStyle(QStyleFactory::create(QApplication::style()->objectName()))
+    {
+        setParent(owner);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        const auto* section = qstyleoption_cast<const QStyleOptionHeader*>(option);
+        if (element != CE_Header || !section || !widget) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        Look look = CommonLook(element, *option, painter);
+        look.text = section->text;
+        look.icon = section->icon.cacheKey();
+        look.details = {section->position,           section->selectedPosition,
+                        section->sortIndicator,      int(section->textAlignment),
+                        int(section->iconAlignment), section->orientation};
+        // Under a section is the header's own background, not the window's.
+        QStyleOptionHeader placed = *section;
+        placed.rect.moveTopLeft(QPoint());
+        Draw(look, option->rect.topLeft(), painter, widget->palette().color(QPalette::Button),
+             [&](QPainter* picturePainter) {
+                 QProxyStyle::drawControl(element, &placed, picturePainter, widget);
+             });
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option);
+        if (element != PE_PanelLineEdit || !frame) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        Look look = CommonLook(element + 0x10000, *option, painter);
+        look.details = {frame->lineWidth, frame->midLineWidth, int(frame->features),
+                        frame->frameShape};
+        QStyleOptionFrame placed = *frame;
+        placed.rect.moveTopLeft(QPoint());
+        Draw(look, option->rect.topLeft(), painter, Qt::transparent, [&](QPainter* picturePainter) {
+            QProxyStyle::drawPrimitive(element, &placed, picturePainter, widget);
+        });
+    }
+
+private:
+    static Look CommonLook(int part, const QStyleOption& option, const QPainter* painter)
+    {
+        return {part,
+                option.rect.size(),
+                painter->device()->devicePixelRatioF(),
+                int(option.state),
+                option.direction,
+                option.palette.cacheKey(),
+                painter->font(),
+                QString(),
+                0,
+                {}};
+    }
+
+    // draw paints the part at the picture's origin; under is what the part
+    // is drawn over where it leaves anything uncovered.
+    template <typename Drawing>
+    void Draw(const Look& look, const QPoint& at, QPainter* painter, const QColor& under,
+              const Drawing& draw) const
+    {
+        auto found = pictures.constFind(look);
+        if (found == pictures.cend()) {
+            // Pictures of rows long gone are not worth keeping.
+            if (pictures.size() >= 512)
+                pictures.clear();
+            found = pictures.insert(look, Picture(look, painter, under, draw));
+        }
+        painter->drawImage(at, *found);
+    }
+
+    template <typename Drawing>
+    static QImage Picture(const Look& look, const QPainter* painter, const QColor& under,
+                          const Drawing& draw)
+    {
+        QImage picture(look.size * look.ratio, under.alpha() == 255
+                                                   ? QImage::Format_RGB32
+                                                   : QImage::Format_ARGB32_Premultiplied);
+        picture.setDevicePixelRatio(look.ratio);
+        // Text sizes in points become the same pixels as on the screen.
+        const QPaintDevice* device = painter->device();
+        picture.setDotsPerMeterX(qRound(device->logicalDpiX() / 0.0254));
+        picture.setDotsPerMeterY(qRound(device->logicalDpiY() / 0.0254));
+        picture.fill(under);
+        QPainter picturePainter(&picture);
+        picturePainter.setFont(painter->font());
+        picturePainter.setPen(painter->pen());
+        picturePainter.setBrush(painter->brush());
+        picturePainter.setRenderHints(painter->renderHints());
+        picturePainter.setLayoutDirection(painter->layoutDirection());
+        draw(&picturePainter);
+        return picture;
+    }
+
+    mutable QHash<Look, QImage> pictures;
+};
+
+class PicturedRowHeader : public QHeaderView
+{
+public:
+    explicit PicturedRowHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent)
+    {
+        // As the header a table makes for itself.
+        setSectionsClickable(true);
+        setHighlightSections(true);
+        // The header is as wide as its widest number, so no number is ever
+        // cut; measuring each one for cutting on every painting cost as much
+        // as drawing it.
+        setTextElideMode(Qt::ElideNone);
+        setStyle(new PictureStyle(this));
+    }
+
+protected:
+    QSize sectionSizeFromContents(int logicalIndex) const override
+    {
+        const auto data = [this, logicalIndex](int role) {
+            return model()->headerData(logicalIndex, orientation(), role);
+        };
+        // A section with a size, font or icon of its own is measured as Qt does.
+        if (data(Qt::SizeHintRole).isValid() || data(Qt::FontRole).isValid() ||
+            data(Qt::DecorationRole).isValid())
+            return QHeaderView::sectionSizeFromContents(logicalIndex);
+        const QPair<QString, bool> title(data(Qt::DisplayRole).toString(), isSortIndicatorShown());
+        auto found = sizes.constFind(title);
+        if (found == sizes.cend())
+            found = sizes.insert(title, QHeaderView::sectionSizeFromContents(logicalIndex));
+        return *found;
+    }
+
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            sizes.clear();
+        QHeaderView::changeEvent(event);
+    }
+
+private:
+    mutable QHash<QPair<QString, bool>, QSize> sizes;
+};
+} // namespace
+
+void KeepFramePictures(QLineEdit* field)
+{
+    field->setStyle(new PictureStyle(field));
+}
+
+void KeepRowHeaderPictures(QTableView* view)
+{
+    view->setVerticalHeader(new PicturedRowHeader(view));
+}
+
+} // namespace StylePictures
