@@ -211,7 +211,7 @@ CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent), ui(std::make_unique
     new PaintedUnderFields(ui->groupBox);
 
     StylePictures::KeepFramePictures(ui->le_barcode);
-    StylePictures::KeepRowHeaderPictures(ui->tv_salelist);
+    StylePictures::KeepHeaderPictures(ui->tv_salelist);
     model = TableSupport::CreateModel(this, ui->tv_salelist,
                                       {tr("时间"), tr("商品名"), tr("商品价格"), tr("商品数量"),
                                        tr("商品小计"), tr("商品条形码"), tr("商品GUID")},

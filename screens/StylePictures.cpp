@@ -205,9 +205,11 @@ void KeepFramePictures(QLineEdit* field)
     field->setStyle(new PictureStyle(field));
 }
 
-void KeepRowHeaderPictures(QTableView* view)
+void KeepHeaderPictures(QTableView* view)
 {
     view->setVerticalHeader(new PicturedRowHeader(view));
+    QHeaderView* columns = view->horizontalHeader();
+    columns->setStyle(new PictureStyle(columns));
 }
 
 } // namespace StylePictures

@@ -13,11 +13,12 @@ namespace StylePictures {
 // sixth of a scan's time.
 void KeepFramePictures(QLineEdit* field);
 
-// Gives view a row-number header that draws each section from a picture kept
-// for its exact look (size, number, state, position, font, palette) and
-// measures each number once. A table that grows a row at a time has Qt repaint
-// and measure every number of its row header on each row: a quarter of a
-// scan's time. Call before the view gets its model.
-void KeepRowHeaderPictures(QTableView* view);
+// Has both of view's headers draw each section from a picture kept for its
+// exact look (size, title, state, position, font, palette), and the row
+// numbers measured once each. A table that grows a row at a time has Qt
+// repaint and measure every number of its row header on each row (a quarter
+// of a scan's time), and its column titles whenever a column widens. Call
+// before the view gets its model.
+void KeepHeaderPictures(QTableView* view);
 
 } // namespace StylePictures

@@ -189,8 +189,9 @@ private slots:
         QCOMPARE(total->text(), QString("7.00"));
     }
 
-    // The row numbers, one of them chosen, and the barcode field, with and
-    // without the keyboard, look as Qt's own draw them in the same window.
+    // The row numbers, one of them chosen, the first column's title and the
+    // barcode field, with and without the keyboard, look as Qt's own draw
+    // them in the same window.
     void picturesLookAsQtDrawsThem()
     {
         QApplication::setCursorFlashTime(0);
@@ -210,6 +211,10 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(view->verticalHeader()->grab().toImage(),
                  table.verticalHeader()->grab().toImage());
+        const QRect title(0, 0, view->columnWidth(0), view->horizontalHeader()->height());
+        table.setColumnWidth(0, title.width());
+        QCOMPARE(view->horizontalHeader()->grab(title).toImage(),
+                 table.horizontalHeader()->grab(title).toImage());
         const QImage focused = barcode->grab().toImage();
         field.setFocus();
         QCOMPARE(field.grab().toImage(), focused);
