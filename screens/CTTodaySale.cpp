@@ -13,9 +13,6 @@
 #include <QHash>
 #include <QLabel>
 #include <QMap>
-#include <QPaintEvent>
-#include <QPainter>
-#include <QPixmap>
 #include <QRegularExpressionValidator>
 #include <QStyle>
 
@@ -111,82 +108,6 @@ private:
     QStyle* measuredStyle = nullptr;
 };
 
-// Paints the group box under its fields from a picture of the box. The
-// totals and the barcode field show the box through them, so each scan had
-// the box paint itself under each of them anew, frame and title: a sixth of
-// the scan's time. Only what lies under the fields is taken from the
-// picture; the title and frame are painted by the box itself, since text
-// drawn into a picture first blends differently. The picture is made again
-// when the box's size or look changes.
-class PaintedUnderFields : public QObject
-{
-public:
-    explicit PaintedUnderFields(QWidget* box) : QObject(box), box(box)
-    {
-        box->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        switch (event->type()) {
-        case QEvent::Resize:
-        case QEvent::PaletteChange:
-        case QEvent::FontChange:
-        case QEvent::StyleChange:
-        case QEvent::EnabledChange:
-            picture = QPixmap();
-            return false;
-        case QEvent::Paint:
-            return !making && PaintFromPicture(static_cast<QPaintEvent*>(event)->region());
-        default:
-            return false;
-        }
-    }
-
-private:
-    bool PaintFromPicture(const QRegion& region)
-    {
-        // Made after this painting: the box cannot paint itself into a
-        // picture while it paints.
-        if (picture.isNull() || picture.devicePixelRatio() != box->devicePixelRatioF()) {
-            if (!pictureDue)
-                QMetaObject::invokeMethod(this, &PaintedUnderFields::MakePicture,
-                                          Qt::QueuedConnection);
-            pictureDue = true;
-            return false;
-        }
-        QRegion fields;
-        for (QWidget* field : box->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (field->isVisible())
-                fields += field->geometry();
-        }
-        if (!(region - fields).isEmpty())
-            return false;
-        QPainter painter(box);
-        painter.setClipRegion(region);
-        painter.drawPixmap(0, 0, picture);
-        return true;
-    }
-
-    void MakePicture()
-    {
-        pictureDue = false;
-        const qreal ratio = box->devicePixelRatioF();
-        picture = QPixmap(box->size() * ratio);
-        picture.setDevicePixelRatio(ratio);
-        picture.fill(Qt::transparent);
-        making = true;
-        box->render(&picture, QPoint(), QRegion(), QWidget::RenderFlags());
-        making = false;
-    }
-
-    QWidget* const box;
-    QPixmap picture;
-    bool pictureDue = false;
-    bool making = false;
-};
-
 // Puts label into a holder that takes its place in grid.
 void HoldInItsRoom(QGridLayout* grid, QLabel* label)
 {
@@ -208,7 +129,7 @@ CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent), ui(std::make_unique
     ui->pb_Cancel->setIconSize(QSize(24, 24));
     HoldInItsRoom(ui->gridLayout_2, ui->lb_detailInfo);
     HoldInItsRoom(ui->gridLayout_2, ui->lb_totalprice);
-    new PaintedUnderFields(ui->groupBox);
+    StylePictures::KeepBoxPicture(ui->groupBox);
 
     StylePictures::KeepFramePictures(ui->le_barcode);
     StylePictures::KeepHeaderPictures(ui->tv_salelist);

@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QImage>
+#include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleFactory>
@@ -17,6 +19,27 @@
 namespace StylePictures {
 
 namespace {
+// A picture in the format of the surface it is copied to: text is smoothed
+// differently on surfaces with and without transparency. dpi sizes its text.
+QImage NewPicture(const QSize& size, qreal ratio, const QPaintDevice* dpi, QImage::Format format)
+{
+    QImage picture(size * ratio, format);
+    picture.setDevicePixelRatio(ratio);
+    // Text sizes in points become the same pixels as on the screen.
+    picture.setDotsPerMeterX(qRound(dpi->logicalDpiX() / 0.0254));
+    picture.setDotsPerMeterY(qRound(dpi->logicalDpiY() / 0.0254));
+    return picture;
+}
+
+// The format of the surface painter draws on.
+QImage::Format SurfaceFormat(const QPainter& painter)
+{
+    const QPaintDevice* surface = painter.paintEngine()->paintDevice();
+    return surface && surface->devType() == QInternal::Image
+               ? static_cast<const QImage*>(surface)->format()
+               : QImage::Format_ARGB32_Premultiplied;
+}
+
 // Everything the style is given to draw one part, but the painter's clip and
 // position: the part is copied under the clip, where it would be drawn.
 struct Look
@@ -24,6 +47,7 @@ struct Look
     int part;
     QSize size;
     qreal ratio;
+    int format;
     int state, direction;
     qint64 palette;
     QFont font;
@@ -33,7 +57,8 @@ struct Look
 
     auto Fields() const
     {
-        return std::tie(part, size, ratio, state, direction, palette, font, text, icon, details);
+        return std::tie(part, size, ratio, format, state, direction, palette, font, text, icon,
+                        details);
     }
     bool operator==(const Look& other) const { return Fields() == other.Fields(); }
 };
@@ -105,6 +130,7 @@ private:
         return {part,
                 option.rect.size(),
                 painter->device()->devicePixelRatioF(),
+                SurfaceFormat(*painter),
                 int(option.state),
                 option.direction,
                 option.palette.cacheKey(),
@@ -134,14 +160,8 @@ private:
     static QImage Picture(const Look& look, const QPainter* painter, const QColor& under,
                           const Drawing& draw)
     {
-        QImage picture(look.size * look.ratio, under.alpha() == 255
-                                                   ? QImage::Format_RGB32
-                                                   : QImage::Format_ARGB32_Premultiplied);
-        picture.setDevicePixelRatio(look.ratio);
-        // Text sizes in points become the same pixels as on the screen.
-        const QPaintDevice* device = painter->device();
-        picture.setDotsPerMeterX(qRound(device->logicalDpiX() / 0.0254));
-        picture.setDotsPerMeterY(qRound(device->logicalDpiY() / 0.0254));
+        QImage picture =
+            NewPicture(look.size, look.ratio, painter->device(), QImage::Format(look.format));
         picture.fill(under);
         QPainter picturePainter(&picture);
         picturePainter.setFont(painter->font());
@@ -154,6 +174,108 @@ private:
     }
 
     mutable QHash<Look, QImage> pictures;
+};
+
+// The box and what lies behind it, painted from one picture.
+class PaintedFromPicture : public QObject
+{
+public:
+    explicit PaintedFromPicture(QWidget* box) : QObject(box), box(box)
+    {
+        box->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Resize:
+        case QEvent::Move:
+        case QEvent::PaletteChange:
+        case QEvent::FontChange:
+        case QEvent::StyleChange:
+        case QEvent::EnabledChange:
+        case QEvent::ActivationChange:
+            Forget();
+            return false;
+        case QEvent::Paint:
+            return !making && PaintFromPicture(static_cast<QPaintEvent*>(event)->region());
+        default:
+            return false;
+        }
+    }
+
+private:
+    QPoint PlaceInWindow() const { return box->mapTo(box->window(), QPoint()); }
+
+    void Forget()
+    {
+        behind = picture = QImage();
+        box->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    }
+
+    bool PaintFromPicture(const QRegion& region)
+    {
+        if (picture.isNull() || picture.devicePixelRatio() != box->devicePixelRatioF() ||
+            placedAt != PlaceInWindow()) {
+            Forget();
+            format = SurfaceFormat(QPainter(box));
+            // Made after this painting: the box cannot paint itself into a
+            // picture while it paints.
+            if (!pictureDue)
+                QMetaObject::invokeMethod(this, &PaintedFromPicture::MakePicture,
+                                          Qt::QueuedConnection);
+            pictureDue = true;
+            return false;
+        }
+        QRegion fields;
+        for (QWidget* field : box->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (field->isVisible())
+                fields += field->geometry();
+        }
+        // The box's title is drawn by the box itself: text drawn into a
+        // picture first comes out a shade different.
+        const bool underFields = (region - fields).isEmpty();
+        QPainter painter(box);
+        painter.setClipRegion(region);
+        painter.drawImage(0, 0, underFields ? picture : behind);
+        return underFields;
+    }
+
+    void MakePicture()
+    {
+        pictureDue = false;
+        behind = NewPicture(box->size(), box->devicePixelRatioF(), box, format);
+        // The window and each widget between it and the box paint their part
+        // behind the box, each without its children, then the box itself.
+        QVector<QWidget*> layers;
+        for (QWidget* layer = box->parentWidget(); layer;
+             layer = layer->isWindow() ? nullptr : layer->parentWidget())
+            layers.prepend(layer);
+        QPainter painter(&behind);
+        for (QWidget* layer : layers) {
+            layer->render(&painter, QPoint(), QRect(box->mapTo(layer, QPoint()), box->size()),
+                          layer->isWindow() ? QWidget::DrawWindowBackground
+                                            : QWidget::RenderFlags());
+        }
+        painter.end();
+        picture = behind.copy();
+        painter.begin(&picture);
+        making = true;
+        box->render(&painter, QPoint(), QRegion(), QWidget::RenderFlags());
+        making = false;
+        placedAt = PlaceInWindow();
+        box->setAttribute(Qt::WA_OpaquePaintEvent, true);
+    }
+
+    QWidget* const box;
+    // What the window shows behind the box, and that with the box on it.
+    QImage behind;
+    QImage picture;
+    QImage::Format format = QImage::Format_ARGB32_Premultiplied;
+    QPoint placedAt;
+    bool pictureDue = false;
+    bool making = false;
 };
 
 class PicturedRowHeader : public QHeaderView
@@ -199,6 +321,11 @@ private:
     mutable QHash<QPair<QString, bool>, QSize> sizes;
 };
 } // namespace
+
+void KeepBoxPicture(QWidget* box)
+{
+    new PaintedFromPicture(box);
+}
 
 void KeepFramePictures(QLineEdit* field)
 {

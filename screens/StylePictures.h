@@ -4,8 +4,18 @@
 
 #include <QLineEdit>
 #include <QTableView>
+#include <QWidget>
 
 namespace StylePictures {
+
+// Paints box, and what the window shows behind it, from one picture. The
+// totals and the barcode field show the box through them, so each scan had
+// the window, the tab widget and the box paint themselves under each of them
+// anew: a fifth of a scan's time. With its picture the box covers what is
+// behind it, so nothing behind it paints at all. The picture is made after
+// the box was painted as usual, and made again when its size, place or look
+// changes.
+void KeepBoxPicture(QWidget* box);
 
 // Draws widget's frame (a line edit's, the only kind kept so far) from a
 // picture kept for its exact look: size, state, palette. Clearing the barcode
