@@ -160,8 +160,10 @@ private:
     static QImage Picture(const Look& look, const QPainter* painter, const QColor& under,
                           const Drawing& draw)
     {
-        QImage picture =
-            NewPicture(look.size, look.ratio, painter->device(), QImage::Format(look.format));
+        // A part with something showing through it keeps its transparency.
+        const QImage::Format format = under.alpha() == 255 ? QImage::Format(look.format)
+                                                           : QImage::Format_ARGB32_Premultiplied;
+        QImage picture = NewPicture(look.size, look.ratio, painter->device(), format);
         picture.fill(under);
         QPainter picturePainter(&picture);
         picturePainter.setFont(painter->font());
