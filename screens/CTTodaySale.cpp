@@ -1,5 +1,6 @@
 #include "screens/CTTodaySale.h"
 
+#include "screens/ColumnFitting.h"
 #include "screens/MessageBoxes.h"
 #include "screens/NumberEntry.h"
 #include "screens/StylePictures.h"
@@ -136,7 +137,9 @@ CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent), ui(std::make_unique
     model = TableSupport::CreateModel(this, ui->tv_salelist,
                                       {tr("时间"), tr("商品名"), tr("商品价格"), tr("商品数量"),
                                        tr("商品小计"), tr("商品条形码"), tr("商品GUID")},
-                                      QHeaderView::ResizeToContents);
+                                      QHeaderView::Fixed);
+    TableSupport::FitColumnsToContents(model, ui->tv_salelist,
+                                       TableSupport::WhenEmptied::KeepWidths);
     // Stretched evenly, the columns cut the time and the barcode; the
     // identifier is the one column the cashier can do without.
     ui->tv_salelist->horizontalHeader()->setSectionResizeMode(Guid, QHeaderView::Stretch);

@@ -10,7 +10,7 @@ namespace {
 class ColumnFitter : public QObject
 {
 public:
-    ColumnFitter(QAbstractItemModel* model, QTableView* view)
+    ColumnFitter(QAbstractItemModel* model, QTableView* view, WhenEmptied emptied)
         : QObject(view->horizontalHeader()), model(model), view(view),
           header(view->horizontalHeader())
     {
@@ -21,10 +21,12 @@ public:
                 [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
                     Fit(topLeft.row(), bottomRight.row(), topLeft.column(), bottomRight.column());
                 });
-        connect(model, &QAbstractItemModel::rowsRemoved, this, [this] {
-            if (this->model->rowCount() == 0)
-                FitAll();
-        });
+        if (emptied == WhenEmptied::StartFromTitles) {
+            connect(model, &QAbstractItemModel::rowsRemoved, this, [this] {
+                if (this->model->rowCount() == 0)
+                    FitAll();
+            });
+        }
         connect(model, &QAbstractItemModel::modelReset, this, &ColumnFitter::FitAll);
         // Titles and texts are measured in the fonts and style the view is
         // shown with, which it may get only after it is made.
@@ -87,15 +89,15 @@ private:
     QAbstractItemModel* const model;
     QTableView* const view;
     QHeaderView* const header;
-    // The widest text of each column since it was last emptied.
+    // The widest text of each column since it last started from its title.
     QVector<int> widest;
     bool shown = false;
 };
 } // namespace
 
-void FitColumnsToContents(QAbstractItemModel* model, QTableView* view)
+void FitColumnsToContents(QAbstractItemModel* model, QTableView* view, WhenEmptied emptied)
 {
-    new ColumnFitter(model, view);
+    new ColumnFitter(model, view, emptied);
 }
 
 } // namespace TableSupport

@@ -14,8 +14,16 @@ namespace TableSupport {
 // out again. Here only a cell whose text is wider than every text its column
 // held since it was last emptied is measured, and a column grows only for it:
 // appending a row no longer costs as much as the rows above it. Columns keep
-// their widths when some rows go, and start again from their titles when all
-// do.
-void FitColumnsToContents(QAbstractItemModel* model, QTableView* view);
+// their widths when some rows go. When all go, a list that is filled anew
+// starts again from its titles; a table that is filled a row at a time, as
+// the checkout's sale, keeps them (KeepWidths), so that its first row does
+// not widen every column and have the whole table painted again.
+enum class WhenEmptied
+{
+    StartFromTitles,
+    KeepWidths
+};
+void FitColumnsToContents(QAbstractItemModel* model, QTableView* view,
+                          WhenEmptied emptied = WhenEmptied::StartFromTitles);
 
 } // namespace TableSupport

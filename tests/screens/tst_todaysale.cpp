@@ -447,6 +447,7 @@ private slots:
         for (int i = 0; i < lines; ++i)
             Scan("6901234567890");
         const QString totalBefore = total->text();
+        const int timeWidth = view->columnWidth(Time);
         MessageBoxes::SetNextAnswer(QMessageBox::StandardButton(answer));
         QTest::mouseClick(screen->findChild<QPushButton*>("pb_Cancel"), Qt::LeftButton);
         QCOMPARE(TakeBoxesWithIcon(), QStringList{Box(QMessageBox::Question, "是否要取消订单")});
@@ -456,6 +457,8 @@ private slots:
         QCOMPARE(total->text(), cleared ? QString("0.00") : totalBefore);
         if (cleared)
             QCOMPARE(info->text(), kEmptyInfo);
+        // The next sale's first line widens no column again.
+        QCOMPARE(view->columnWidth(Time), timeWidth);
     }
 };
 
