@@ -132,6 +132,8 @@ CTTodaySale::CTTodaySale(QWidget* parent) : QDialog(parent), ui(std::make_unique
     HoldInItsRoom(ui->gridLayout_2, ui->lb_totalprice);
     StylePictures::KeepBoxPicture(ui->groupBox);
 
+    StylePictures::KeepTextPictures(ui->lb_detailInfo);
+    StylePictures::KeepTextPictures(ui->lb_totalprice);
     StylePictures::KeepFramePictures(ui->le_barcode);
     StylePictures::KeepHeaderPictures(ui->tv_salelist);
     model = TableSupport::CreateModel(this, ui->tv_salelist,

@@ -14,6 +14,7 @@
 #include <QStyleFactory>
 #include <QStyleOptionFrame>
 #include <QStyleOptionHeader>
+#include <cstring>
 #include <tuple>
 
 namespace StylePictures {
@@ -77,8 +78,9 @@ class PictureStyle : public QProxyStyle
 public:
     // A style of the application's kind of its own: a proxy takes over the
     // style it is given.
-    explicit PictureStyle(QObject* owner)
-        : QProxyStyle(QStyleFactory::create(QApplication::style()->objectName()))
+    explicit PictureStyle(QObject* owner, bool keepTexts = false)
+        : QProxyStyle(QStyleFactory::create(QApplication::style()->objectName())),
+          keepTexts(keepTexts)
     {
         setParent(owner);
     }
@@ -124,7 +126,69 @@ public:
         });
     }
 
+    // A label's text is drawn as Qt draws it the first time it is drawn
+    // over given pixels, and copied from then on: shaping and laying out
+    // Chinese text anew on every painting cost as much as the rest of the
+    // totals' painting.
+    void drawItemText(QPainter* painter, const QRect& rect, int flags, const QPalette& palette,
+                      bool enabled, const QString& text,
+                      QPalette::ColorRole textRole) const override
+    {
+        const auto drawText = [&] {
+            QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, textRole);
+        };
+        const QPaintDevice* device = painter->paintEngine()->paintDevice();
+        const QTransform& place = painter->deviceTransform();
+        const QRect onSurface = place.mapRect(rect);
+        // Only text that stays in its rectangle, copied pixel for pixel onto
+        // an image whose pixels can be read.
+        if (!keepTexts || (flags & Qt::TextDontClip) || !device ||
+            device->devType() != QInternal::Image || place.type() > QTransform::TxTranslate ||
+            place.dx() != qRound(place.dx()) || place.dy() != qRound(place.dy()) ||
+            painter->opacity() != 1.0 ||
+            painter->compositionMode() != QPainter::CompositionMode_SourceOver ||
+            !static_cast<const QImage*>(device)->rect().contains(onSurface)) {
+            drawText();
+            return;
+        }
+        const QImage& surface = *static_cast<const QImage*>(device);
+        Look look = CommonLook(-1, QStyleOption(), painter);
+        look.size = rect.size();
+        look.state = enabled;
+        look.palette = palette.cacheKey();
+        look.text = text;
+        look.details = {flags, textRole, int(painter->pen().color().rgba()),
+                        painter->device()->logicalDpiY()};
+        const QImage under = surface.copy(onSurface);
+        auto kept = texts.constFind(look);
+        // Byte for byte: QImage's own comparison goes pixel by pixel.
+        if (kept != texts.cend() && kept->under.size() == under.size() &&
+            std::memcmp(kept->under.constBits(), under.constBits(), under.sizeInBytes()) == 0) {
+            painter->save();
+            painter->setCompositionMode(QPainter::CompositionMode_Source);
+            painter->drawImage(rect.topLeft(), kept->picture);
+            painter->restore();
+            return;
+        }
+        drawText();
+        // What was drawn is kept only when all of it was drawn: outside the
+        // painting's clip the surface holds older pixels.
+        const QRegion systemClip = painter->paintEngine()->systemClip();
+        if ((!systemClip.isEmpty() && !(QRegion(onSurface) - systemClip).isEmpty()) ||
+            (painter->hasClipping() && !(QRegion(rect) - painter->clipRegion()).isEmpty()))
+            return;
+        if (texts.size() >= 32)
+            texts.clear();
+        texts.insert(look, {under, surface.copy(onSurface)});
+    }
+
 private:
+    struct TextPicture
+    {
+        QImage under;
+        QImage picture;
+    };
+
     static Look CommonLook(int part, const QStyleOption& option, const QPainter* painter)
     {
         return {part,
@@ -175,7 +239,10 @@ private:
         return picture;
     }
 
+    const bool keepTexts;
     mutable QHash<Look, QImage> pictures;
+    // Each text with the pixels it was last drawn over.
+    mutable QHash<Look, TextPicture> texts;
 };
 
 // The box and what lies behind it, painted from one picture.
@@ -327,6 +394,11 @@ private:
 void KeepBoxPicture(QWidget* box)
 {
     new PaintedFromPicture(box);
+}
+
+void KeepTextPictures(QLabel* label)
+{
+    label->setStyle(new PictureStyle(label, true));
 }
 
 void KeepFramePictures(QLineEdit* field)

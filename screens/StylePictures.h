@@ -2,6 +2,7 @@
 // look and copied from then on.
 #pragma once
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
 #include <QWidget>
@@ -16,6 +17,11 @@ namespace StylePictures {
 // the box was painted as usual, and made again when its size, place or look
 // changes.
 void KeepBoxPicture(QWidget* box);
+
+// Draws label's text from a picture of it kept for its exact look: text,
+// size, font, palette, and the pixels it was drawn over. The totals' Chinese
+// text was shaped and laid out anew on every scan, a tenth of the scan.
+void KeepTextPictures(QLabel* label);
 
 // Draws widget's frame (a line edit's, the only kind kept so far) from a
 // picture kept for its exact look: size, state, palette. Clearing the barcode
