@@ -2,6 +2,7 @@
 #include "screens/ColumnFitting.h"
 
 #include <QEvent>
+#include <QHash>
 #include <QHeaderView>
 
 namespace TableSupport {
@@ -41,6 +42,7 @@ protected:
         if ((type == QEvent::Show && !shown) || type == QEvent::FontChange ||
             type == QEvent::StyleChange) {
             shown = true;
+            textWidths.clear();
             FitAll();
         }
         return false;
@@ -75,7 +77,7 @@ private:
                 continue;
             for (int row = firstRow; row <= lastRow; ++row) {
                 const QModelIndex cell = model->index(row, column);
-                const int width = metrics.horizontalAdvance(cell.data().toString());
+                const int width = TextWidth(metrics, cell.data().toString());
                 if (width <= widest.at(column))
                     continue;
                 widest[column] = width;
@@ -86,11 +88,26 @@ private:
         }
     }
 
+    // Measured once per text: the same times, prices and products come back
+    // line after line, and measuring a text cost a tenth of a scan.
+    int TextWidth(const QFontMetrics& metrics, const QString& text)
+    {
+        auto found = textWidths.constFind(text);
+        if (found == textWidths.cend()) {
+            if (textWidths.size() >= 4096)
+                textWidths.clear();
+            found = textWidths.insert(text, metrics.horizontalAdvance(text));
+        }
+        return *found;
+    }
+
     QAbstractItemModel* const model;
     QTableView* const view;
     QHeaderView* const header;
     // The widest text of each column since it last started from its title.
     QVector<int> widest;
+    // In the view's font: emptied when it changes.
+    QHash<QString, int> textWidths;
     bool shown = false;
 };
 } // namespace

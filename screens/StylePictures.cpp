@@ -379,15 +379,27 @@ protected:
         return *found;
     }
 
+    // Never narrower than it was: the tenth line of each sale widened the
+    // header, moved the whole table and had all of it painted again.
+    QSize sizeHint() const override
+    {
+        const QSize hint = QHeaderView::sizeHint();
+        widest = qMax(widest, hint.width());
+        return QSize(widest, hint.height());
+    }
+
     void changeEvent(QEvent* event) override
     {
-        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
             sizes.clear();
+            widest = 0;
+        }
         QHeaderView::changeEvent(event);
     }
 
 private:
     mutable QHash<QPair<QString, bool>, QSize> sizes;
+    mutable int widest = 0;
 };
 } // namespace
 

@@ -444,6 +444,7 @@ private slots:
         QTest::newRow("empty, yes") << 0 << int(QMessageBox::Yes);
         QTest::newRow("open, no") << 2 << int(QMessageBox::No);
         QTest::newRow("open, yes") << 2 << int(QMessageBox::Yes);
+        QTest::newRow("ten lines, yes") << 10 << int(QMessageBox::Yes);
     }
 
     void cancel()
@@ -452,8 +453,10 @@ private slots:
         QFETCH(int, answer);
         for (int i = 0; i < lines; ++i)
             Scan("6901234567890");
+        QCoreApplication::processEvents();
         const QString totalBefore = total->text();
         const int timeWidth = view->columnWidth(Time);
+        const int numbersWidth = view->verticalHeader()->width();
         MessageBoxes::SetNextAnswer(QMessageBox::StandardButton(answer));
         QTest::mouseClick(screen->findChild<QPushButton*>("pb_Cancel"), Qt::LeftButton);
         QCOMPARE(TakeBoxesWithIcon(), QStringList{Box(QMessageBox::Question, "是否要取消订单")});
@@ -463,8 +466,10 @@ private slots:
         QCOMPARE(total->text(), cleared ? QString("0.00") : totalBefore);
         if (cleared)
             QCOMPARE(info->text(), kEmptyInfo);
-        // The next sale's first line widens no column again.
+        // The next sale's first and tenth lines widen no column again.
+        QCoreApplication::processEvents();
         QCOMPARE(view->columnWidth(Time), timeWidth);
+        QCOMPARE(view->verticalHeader()->width(), numbersWidth);
     }
 };
 
