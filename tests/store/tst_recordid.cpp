@@ -98,6 +98,10 @@ void TestRecordId::numberTexts()
     QCOMPARE(UInt64Text(0), QByteArray("0"));
     QCOMPARE(UInt64Text(UINT64_MAX), QByteArray("18446744073709551615"));
     QCOMPARE(IntText(-1009), QByteArray("-1009"));
+    QCOMPARE(CentsText(0), QString("0.00"));
+    QCOMPARE(CentsText(-5), QString("-0.05"));
+    QCOMPARE(CentsText(123450), QString("1234.50"));
+    QCOMPARE(CentsText(INT64_MIN), QString("-92233720368547758.08"));
 }
 
 void TestRecordId::dayRangeCoversTheWholeDay()
