@@ -89,7 +89,7 @@ private:
     }
 
     // Measured once per text: the same times, prices and products come back
-    // line after line, and measuring a text cost a tenth of a scan.
+    // line after line, and measuring a text cost a twelfth of a scan.
     int TextWidth(const QFontMetrics& metrics, const QString& text)
     {
         auto found = textWidths.constFind(text);

@@ -379,8 +379,9 @@ protected:
         return *found;
     }
 
-    // Never narrower than it was: the tenth line of each sale widened the
-    // header, moved the whole table and had all of it painted again.
+    // Never narrower than it was: emptied after each sale, the header went
+    // to nothing, and the sale's first and tenth lines widened it again,
+    // moved the whole table and had all of it painted again.
     QSize sizeHint() const override
     {
         const QSize hint = QHeaderView::sizeHint();

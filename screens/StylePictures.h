@@ -33,8 +33,8 @@ void KeepFramePictures(QLineEdit* field);
 // exact look (size, title, state, position, font, palette), and the row
 // numbers measured once each. A table that grows a row at a time has Qt
 // repaint and measure every number of its row header on each row (a quarter
-// of a scan's time), and its column titles whenever a column widens. Call
-// before the view gets its model.
+// of a scan's time), and its column titles whenever a column widens. The row
+// header never narrows. Call before the view gets its model.
 void KeepHeaderPictures(QTableView* view);
 
 } // namespace StylePictures
